@@ -1,0 +1,3 @@
+#include "diag/report.h"
+
+LPCWSTR HresultName(HRESULT) { return WIDE("Unknown"); }

@@ -1,0 +1,99 @@
+// The Linux stand-ins of the four report operations. A headless process has no
+// debugger output and nobody to answer a box, so the default sink writes both
+// to standard error and answers No unless KELO_MESSAGEBOX says otherwise.
+#include "platform/win32/report_sink.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Unpaired surrogates become U+FFFD: the text is only shown, never parsed.
+std::string ToUtf8(LPCWSTR text) {
+    std::string out;
+    for (const WCHAR* p = text; *p != 0; ++p) {
+        char32_t c = *p;
+        if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
+            ++p;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+// Unbuffered: the fragments of one report must reach the stream in order,
+// interleaved correctly with anything else the process writes there.
+void WriteStderr(const std::string& text) {
+    const char* data = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t written = write(STDERR_FILENO, data, left);
+        if (written <= 0) return;
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+class StderrSink final : public ReportSink {
+public:
+    void DebugOutput(LPCWSTR text) override { WriteStderr(ToUtf8(text)); }
+
+    int MessageBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) override {
+        int answer = IDNO;
+        const char* policy = std::getenv("KELO_MESSAGEBOX");
+        if (policy != nullptr && std::strcmp(policy, "yes") == 0) answer = IDYES;
+        WriteStderr("[" + ToUtf8(caption) + "]\n" + ToUtf8(text) + "\n[answered " +
+                    (answer == IDYES ? "Yes" : "No") + "]\n");
+        return answer;
+    }
+
+    void DebugBreak() override { std::raise(SIGTRAP); }
+};
+
+StderrSink g_stderrSink;
+ReportSink* g_sink = &g_stderrSink;
+
+}  // namespace
+
+ReportSink* SetReportSink(ReportSink* sink) {
+    ReportSink* previous = g_sink;
+    g_sink = sink != nullptr ? sink : &g_stderrSink;
+    return previous == &g_stderrSink ? nullptr : previous;
+}
+
+void OutputDebugStringW(LPCWSTR text) {
+    if (text != nullptr) g_sink->DebugOutput(text);
+}
+
+HWND GetForegroundWindow() { return nullptr; }
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    return g_sink->MessageBox(owner, text != nullptr ? text : u"",
+                              caption != nullptr ? caption : u"", type);
+}
+
+void DebugBreak() { g_sink->DebugBreak(); }

@@ -1,0 +1,26 @@
+// The plug-in's entry points and the globals its callbacks share.
+#pragma once
+
+#include "plugin/filter.h"
+#include "platform/d3d9_api.h"
+
+struct Renderer;
+
+#define KELO_TRACK_COUNT 15
+#define KELO_CHECK_COUNT 2
+
+extern IDirect3D9* g_d3d;
+extern IDirect3DDevice9* g_device;
+extern Renderer* g_renderer;
+extern int32_t g_lastTrack[KELO_TRACK_COUNT];
+extern int32_t g_lastCheck[KELO_CHECK_COUNT];
+extern int32_t g_lastWidth;
+extern int32_t g_lastHeight;
+
+extern "C" {
+FILTER_DLL* __cdecl GetFilterTable();
+}
+
+BOOL __cdecl FilterInit(FILTER* fp);
+BOOL __cdecl FilterExit(FILTER* fp);
+BOOL __cdecl FilterProc(FILTER* fp, FILTER_PROC_INFO* fpip);
