@@ -197,6 +197,10 @@ TWIN_CHOSEN = {
 # driver-specific codes are named by their offset from the first.
 DRIVER_OFFSETS = range(1, 6)
 
+# The driver-specific DirectInput range stays unnamed past its markers, even
+# where newer DirectShow codes have moved in; only the names chosen above stay.
+UNNAMED = [(0x80040306, 0x800403FE)]
+
 # Plain Windows codes whose HRESULT form is left unnamed.
 NO_TWIN = {0, 200, 201}
 
@@ -315,6 +319,10 @@ def build_table(found):
             name = CHOSEN[value]
             family = family_of(name, *found[name][:2]) or family
         table[value] = (name, family)
+
+    for low, high in UNNAMED:
+        for value in [v for v in table if low <= v <= high and v not in CHOSEN]:
+            del table[value]
 
     first = found["DIERR_DRIVERFIRST"][0]
     for offset in DRIVER_OFFSETS:
