@@ -22,7 +22,6 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 
 MINGW_INCLUDE = "/usr/share/mingw-w64/include"
 WINE_INCLUDE = "/usr/include/wine/wine/windows"
@@ -127,7 +126,7 @@ FAMILIES = [
            r"^(DXGI_ERROR_|DXGI_STATUS_)"
            r"|^D3D10_ERROR_TOO_MANY_UNIQUE_STATE_OBJECTS$",
            in_facilities(0x87A, 0x879)),
-    Family("DirectX sample framework", 10, {"<dxut>"}, r"^DXUTERR_",
+    Family("DirectX sample framework", 10, {"<stdin>"}, r"^DXUTERR_",
            in_ranges((0x80040901, 0x8004090A))),
 ]
 WIN32, WIN32_HRESULT = FAMILIES[0], FAMILIES[1]
@@ -205,13 +204,15 @@ UNNAMED = [(0x80040306, 0x800403FE)]
 NO_TWIN = {0, 200, 201}
 
 
-def preprocess(include_dirs, headers, defines=""):
+def run_compiler(mode, include_flags, source, check=True):
+    return subprocess.run([COMPILER, mode, "-w", "-x", "c"] + include_flags +
+                          ["-o", "-", "-"], input=source, capture_output=True,
+                          text=True, check=check)
+
+
+def preprocess(include_flags, headers, defines):
     source = "".join("#include <%s>\n" % h for h in headers) + defines
-    args = [COMPILER, "-E", "-dD", "-x", "c", "-"]
-    for kind, path in include_dirs:
-        args[1:1] = [kind, path]
-    return source, subprocess.run(args, input=source, capture_output=True,
-                                  text=True, check=True).stdout
+    return source, run_compiler("-E", include_flags + ["-dD"], source).stdout
 
 
 LINE_MARKER = re.compile(r'^# \d+ "([^"]*)"')
@@ -219,7 +220,7 @@ DEFINE = re.compile(r"^#define ([A-Za-z_]\w*)(?:\s|$)")
 ENUMERATOR = re.compile(r"\b([A-Z][A-Z0-9_]*)\s*=[^=]")
 
 
-def declarations(preprocessed, dxut_marker):
+def declarations(preprocessed):
     """Object-like macros and enumerators, each with its header and its
     position, in the order the headers define them."""
     found = {}
@@ -228,8 +229,6 @@ def declarations(preprocessed, dxut_marker):
         marker = LINE_MARKER.match(line)
         if marker:
             header = os.path.basename(marker.group(1))
-            if marker.group(1) == "<stdin>":
-                header = dxut_marker
             continue
         define = DEFINE.match(line)
         names = [define.group(1)] if define else (
@@ -239,7 +238,7 @@ def declarations(preprocessed, dxut_marker):
     return found
 
 
-def evaluate(include_dirs, source, names):
+def evaluate(include_flags, source, names):
     """Values of names as the compiler computes them; names that are not
     integer constants are left out."""
     names = list(names)
@@ -247,11 +246,7 @@ def evaluate(include_dirs, source, names):
         program = source + "const unsigned int kelo_values[] = {\n" + "".join(
             "(unsigned int)(%s),\n" % n for n in names) + "};\n"
         first_value = source.count("\n") + 2
-        args = [COMPILER, "-S", "-w", "-O0", "-x", "c", "-o", "-", "-"]
-        for kind, path in include_dirs:
-            args[1:1] = [kind, path]
-        run = subprocess.run(args, input=program, capture_output=True,
-                             text=True)
+        run = run_compiler("-S", include_flags + ["-O0"], program, check=False)
         if run.returncode == 0:
             break
         bad = {int(line) - first_value for line in
@@ -272,19 +267,21 @@ def harvest():
     dxut = "".join(
         "#define %s MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x%04X)\n"
         % (name, code) for name, code in DXUT_CODES)
-    wanted = {n for _, names in JOINED for n in names} | set(CHOSEN.values())
+    wanted = ({n for _, names in JOINED for n in names} |
+              set(CHOSEN.values()) | set(TWIN_CHOSEN.values()))
+    # Wine's tree comes after mingw-w64's, so it only adds what mingw-w64 lacks.
     trees = [
-        ([("-isystem", MINGW_INCLUDE)], MINGW_HEADERS, dxut),
-        ([("-isystem", MINGW_INCLUDE), ("-idirafter", WINE_INCLUDE)],
+        (["-isystem", MINGW_INCLUDE], MINGW_HEADERS, dxut),
+        (["-isystem", MINGW_INCLUDE, "-idirafter", WINE_INCLUDE],
          WINE_HEADERS, ""),
     ]
     found = {}
-    for tree, (include_dirs, headers, defines) in enumerate(trees):
-        source, text = preprocess(include_dirs, headers, defines)
-        decls = declarations(text, "<dxut>")
+    for tree, (include_flags, headers, defines) in enumerate(trees):
+        source, text = preprocess(include_flags, headers, defines)
+        decls = declarations(text)
         names = [n for n in decls
                  if n in wanted or any(f.pattern.search(n) for f in FAMILIES)]
-        for name, value in evaluate(include_dirs, source, names).items():
+        for name, value in evaluate(include_flags, source, names).items():
             header, position = decls[name]
             found.setdefault(name, (value, header, (tree, position)))
     return found
@@ -411,12 +408,12 @@ def main():
     missing = [p for p in (os.path.join(MINGW_INCLUDE, "winerror.h"),
                            os.path.join(WINE_INCLUDE, "dvoice.h"))
                if not os.path.exists(p)]
-    if missing or not any(
-            os.access(os.path.join(d, COMPILER), os.X_OK)
-            for d in os.environ.get("PATH", "").split(os.pathsep)):
-        print("skipped: needs %s and %s (packages g++-mingw-w64-i686, "
-              "mingw-w64-common, libwine-dev)" % (COMPILER, ", ".join(missing)
-                                                  or "the headers"))
+    if not any(os.access(os.path.join(d, COMPILER), os.X_OK)
+               for d in os.environ.get("PATH", "").split(os.pathsep)):
+        missing.append(COMPILER)
+    if missing:
+        print("skipped: %s missing (Debian packages g++-mingw-w64-i686, "
+              "mingw-w64-common, libwine-dev)" % ", ".join(missing))
         return SKIP
 
     found = harvest()
