@@ -314,6 +314,7 @@ def build_table(found):
         name, family = choices[0][2], choices[0][3]
         if value in CHOSEN:
             name = CHOSEN[value]
+            require(value, name)
             family = family_of(name, *found[name][:2]) or family
         table[value] = (name, family)
 
