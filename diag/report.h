@@ -18,7 +18,8 @@ LPCWSTR HresultName(HRESULT hr);
 // terminator included.
 HRESULT BoundedCopy(char* dest, size_t n, const char* src);
 HRESULT BoundedCopyWide(WCHAR* dest, size_t n, LPCWSTR src);
-// Windows wide formatting on every platform: "%s" wide, "%S" narrow, "%ld"
-// a signed 32-bit integer, "%0.8x" eight lower-case hexadecimal digits.
+// Windows wide formatting on every platform: "%s" wide, "%S" narrow (each
+// byte widened to the character of the same value), "%ld" an int32_t, "%0.8x"
+// a uint32_t as eight lower-case hexadecimal digits.
 HRESULT BoundedFormatWide(WCHAR* dest, size_t n, LPCWSTR format, ...);
 HRESULT BoundedLengthWide(LPCWSTR text, size_t n, size_t* length);
