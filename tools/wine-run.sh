@@ -28,6 +28,11 @@ if [ -z "$prefix" ] || { ! $init && [ $# -eq 0 ]; }; then
   exit 2
 fi
 
+case $prefix in
+  /*) ;;
+  *) prefix=$PWD/$prefix ;;  # Wine takes absolute prefixes only
+esac
+
 missing=
 command -v wine >/dev/null 2>&1 || missing="$missing wine"
 [ -x /usr/lib/wine/wine ] || missing="$missing wine32:i386"
