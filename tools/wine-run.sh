@@ -73,6 +73,13 @@ if $init; then
     touch "$prefix/.complete"
     echo "created Wine prefix $prefix in $(($(date +%s) - start)) s"
   fi
+  # The plug-in links these two; Wine's own builds come with wine32.
+  for dll in d3d9.dll d3dx9_30.dll; do
+    if [ ! -f "$prefix/drive_c/windows/system32/$dll" ]; then
+      echo "FAIL: $dll is missing from the Wine prefix $prefix (is wine32:i386 complete?)"
+      exit 1
+    fi
+  done
   exit 0
 fi
 
