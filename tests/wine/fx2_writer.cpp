@@ -1,6 +1,7 @@
 #include "tests/wine/fx2_writer.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace fx2 {
 namespace {
@@ -101,6 +102,17 @@ uint32_t Source(RegisterType type, uint32_t number, uint32_t swizzle) {
 
 }  // namespace ps20
 
+namespace {
+
+// What a shader reads by name: the constant table (CTAB comment) maps effect
+// parameters onto shader registers.
+struct ShaderInput {
+    enum Kind { kSampler2D, kFloat4 } kind;
+    std::string name;
+    uint32_t registerIndex;
+};
+
+// The CTAB comment block, comment token included.
 std::vector<uint32_t> ConstantTable(const std::vector<ShaderInput>& inputs) {
     constexpr uint32_t kHeaderSize = 28;
     constexpr uint32_t kConstantInfoSize = 20;
@@ -157,6 +169,8 @@ std::vector<uint32_t> ConstantTable(const std::vector<ShaderInput>& inputs) {
     tokens.insert(tokens.begin(), 0xFFFE | commentLength << 16);
     return tokens;
 }
+
+}  // namespace
 
 std::vector<uint32_t> SamplingShader(const std::string& sampler, const std::string* addend) {
     using namespace ps20;

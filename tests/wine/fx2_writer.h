@@ -26,20 +26,11 @@ uint32_t Source(RegisterType type, uint32_t number, uint32_t swizzle = kSwizzleX
 
 }  // namespace ps20
 
-// What a shader reads by name: the constant table (CTAB comment) maps effect
-// parameters onto shader registers, so D3DX binds them at BeginPass.
-struct ShaderInput {
-    enum Kind { kSampler2D, kFloat4 } kind;
-    std::string name;
-    uint32_t registerIndex;
-};
-
 // A ps_2_0 shader that samples one sampler at texture coordinate 0 and, when
-// addend is given, adds that float4 constant before writing colour 0.
+// addend is given, adds that float4 constant before writing colour 0. Its
+// constant table names both, so D3DX binds the effect's parameters of those
+// names to the shader's registers at BeginPass.
 std::vector<uint32_t> SamplingShader(const std::string& sampler, const std::string* addend);
-
-// The CTAB comment block (comment token included) for the given inputs.
-std::vector<uint32_t> ConstantTable(const std::vector<ShaderInput>& inputs);
 
 // Builds one effect: top-level parameters in the order added, then techniques.
 class EffectWriter {
