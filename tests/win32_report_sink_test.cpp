@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/win32/report_sink.h"
 
 namespace {
 
 class RecordingSink final : public ReportSink {
 public:
-    std::u16string output;
+    std::basic_string<WCHAR> output;
     int boxes = 0;
     int breaks = 0;
     int answer = IDNO;
@@ -21,13 +23,13 @@ public:
 TEST(ReportSink, RoutesTheFourOperationsToTheInstalledSinkAndRestoresTheDefault) {
     RecordingSink sink;
     EXPECT_EQ(SetReportSink(&sink), nullptr);
-    OutputDebugStringW(u"エラー ");
-    OutputDebugStringW(u"hr\n");
+    OutputDebugStringW(WIDE("エラー "));
+    OutputDebugStringW(WIDE("hr\n"));
     sink.answer = IDYES;
-    EXPECT_EQ(MessageBoxW(GetForegroundWindow(), u"text", u"caption", MB_YESNO), IDYES);
+    EXPECT_EQ(MessageBoxW(GetForegroundWindow(), WIDE("text"), WIDE("caption"), MB_YESNO), IDYES);
     DebugBreak();
     EXPECT_EQ(SetReportSink(nullptr), &sink);
-    EXPECT_EQ(sink.output, u"エラー hr\n");
+    EXPECT_EQ(sink.output, WIDE("エラー hr\n"));
     EXPECT_EQ(sink.boxes, 1);
     EXPECT_EQ(sink.breaks, 1);
 }

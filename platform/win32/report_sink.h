@@ -1,12 +1,12 @@
-// Where the Linux stand-ins of the report operations send their output.
-// The default sink writes to standard error and answers message boxes by the
-// KELO_MESSAGEBOX policy; tests install their own to read the exact texts and
-// choose the answers.
+// Where the report operations send their output, for tests and the Linux
+// stand-ins. On Linux the default sink writes to standard error and answers
+// message boxes by the KELO_MESSAGEBOX policy. On Windows the product calls
+// the real functions; test programs link an implementation that redirects
+// their own calls to an installed sink (tests/wine). Tests install their own
+// sink to read the exact texts and choose the answers.
 #pragma once
 
 #include "platform/win32_api.h"
-
-#ifndef _WIN32
 
 class ReportSink {
 public:
@@ -18,5 +18,3 @@ public:
 
 // Installs sink (null restores the default) and returns the one it replaces.
 ReportSink* SetReportSink(ReportSink* sink);
-
-#endif  // !_WIN32

@@ -1,0 +1,44 @@
+# The Windows product's checks, all labelled "windows". Those that run 32-bit
+# programs under Wine (tools/wine-run.sh) are also labelled "wine": they share
+# one private prefix per build folder, created once by the fixture test
+# "wine_prefix", and report themselves skipped, not passed, where Wine is not
+# installed.
+set(KELO_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(KELO_WINE_RUN ${PROJECT_SOURCE_DIR}/tools/wine-run.sh --prefix ${KELO_WINE_PREFIX})
+set(KELO_WINE_SKIP_CODE 77)
+
+add_test(NAME wine_prefix COMMAND ${KELO_WINE_RUN} --init)
+set_tests_properties(wine_prefix PROPERTIES
+  LABELS "windows;wine" FIXTURES_SETUP wine_prefix SKIP_RETURN_CODE ${KELO_WINE_SKIP_CODE} TIMEOUT 180)
+
+# kelo_add_wine_test(NAME COMMAND program [args...] [WORKING_DIRECTORY dir] [FIXTURES f...])
+# runs program (an executable target or a path) under Wine. The checks share
+# one X display number pool and one wineserver, so they run one at a time.
+function(kelo_add_wine_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "WORKING_DIRECTORY" "COMMAND;FIXTURES")
+  list(POP_FRONT arg_COMMAND program)
+  if(TARGET ${program})
+    set(program $<TARGET_FILE:${program}>)
+  endif()
+  if(NOT arg_WORKING_DIRECTORY)
+    set(arg_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  add_test(NAME ${name} COMMAND ${KELO_WINE_RUN} ${program} ${arg_COMMAND}
+           WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})
+  set_tests_properties(${name} PROPERTIES
+    LABELS "windows;wine" SKIP_RETURN_CODE ${KELO_WINE_SKIP_CODE} TIMEOUT 90 RESOURCE_LOCK wine
+    FIXTURES_REQUIRED "wine_prefix;${arg_FIXTURES}")
+endfunction()
+
+# kelo_add_dll_check(NAME TARGET EXPORTS name... IMPORTS dll...) checks that the
+# DLL built by TARGET exports exactly those names, undecorated, at ordinals 1..n,
+# imports those DLLs and no MinGW runtime DLL.
+function(kelo_add_dll_check name target)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "EXPORTS;IMPORTS")
+  list(JOIN arg_EXPORTS " " exports)
+  list(JOIN arg_IMPORTS " " imports)
+  add_test(NAME ${name}
+           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/check_dll.sh ${CMAKE_OBJDUMP}
+                   $<TARGET_FILE:${target}> --exports ${exports} --imports ${imports})
+  set_tests_properties(${name} PROPERTIES LABELS windows)
+endfunction()
