@@ -12,3 +12,4 @@ for preset in linux linux-asan; do
 done
 cmake --preset windows-i686 >/dev/null
 cmake --build --preset windows-i686 -j "$jobs"
+sh tools/check-plugin-exports.sh build/windows-i686/bin/kelo.auf
