@@ -3,7 +3,6 @@
 #include "renderer/renderer.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -12,7 +11,6 @@
 #include "plugin/plugin.h"
 
 #ifdef _WIN32
-#include <malloc.h>
 #include <setjmp.h>
 #else
 #include <csetjmp>
@@ -53,21 +51,16 @@ void ReleaseAndClear(Interface*& object) {
     }
 }
 
+// Aligned for the vector conversions, which load and store whole texels.
+constexpr std::align_val_t kRowAlignment{16};
+
 float* AllocateRowBuffer(size_t texels) {
-    const size_t bytes = texels * 4 * sizeof(float);
-#ifdef _WIN32
-    return static_cast<float*>(_aligned_malloc(bytes, 16));
-#else
-    return static_cast<float*>(std::aligned_alloc(16, bytes));
-#endif
+    return static_cast<float*>(
+        ::operator new[](texels * 4 * sizeof(float), kRowAlignment, std::nothrow));
 }
 
 void FreeRowBuffer(float*& rowBuf) {
-#ifdef _WIN32
-    _aligned_free(rowBuf);
-#else
-    std::free(rowBuf);
-#endif
+    ::operator delete[](rowBuf, kRowAlignment);
     rowBuf = nullptr;
 }
 
