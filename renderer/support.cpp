@@ -17,9 +17,7 @@
 #include <csignal>
 #endif
 
-#if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
-#endif
 
 // Reports name this file as the build records it, the same text on every
 // build machine, and the line of the reporting call.
@@ -87,7 +85,6 @@ void ReportCompilerText(HRESULT hr, ID3DXBuffer* errors) {
     REPORT_FAILURE(hr, wide);
 }
 
-#if defined(__i386__) || defined(__x86_64__)
 DWORD ReadFeatureFlags() {
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return 0;
@@ -97,7 +94,6 @@ DWORD ReadFeatureFlags() {
 __attribute__((target("sse"))) void ClearXmmRegister() {
     __asm__ volatile("xorps %%xmm0, %%xmm0" ::: "xmm0");
 }
-#endif
 
 #ifdef _WIN32
 
@@ -113,11 +109,8 @@ void ResumeAfterProbeFault() { longjmp(g_probeStart, 1); }
 LONG CALLBACK CatchProbeFault(EXCEPTION_POINTERS* info) {
     if (GetCurrentThreadId() != g_probeThread) return EXCEPTION_CONTINUE_SEARCH;
     g_probeException = info->ExceptionRecord->ExceptionCode;
-#if defined(__i386__)
+    // The host, and so the plug-in, is a 32-bit process.
     info->ContextRecord->Eip = reinterpret_cast<DWORD>(&ResumeAfterProbeFault);
-#else
-    info->ContextRecord->Rip = reinterpret_cast<DWORD64>(&ResumeAfterProbeFault);
-#endif
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -156,7 +149,9 @@ DWORD RunGuarded(void (*instruction)()) {
     g_probeThread = GetCurrentThreadId();
     g_probeException = 0;
     PVOID handler = AddVectoredExceptionHandler(1, CatchProbeFault);
-    if (handler == nullptr) return kStatusAccessViolation;
+    // Unguarded, the probe could take the host down; the scalar routines
+    // always work.
+    if (handler == nullptr) return kStatusIllegalInstruction;
     if (setjmp(g_probeStart) == 0) instruction();
     RemoveVectoredExceptionHandler(handler);
     return g_probeException;
