@@ -12,7 +12,7 @@
 // Pass 1 "AdjustBgr" reads txTmp and writes texTgt (the texture read back):
 //   1. To R, G, B with BT.601 (Kr = 0.299, Kb = 0.114), in the texel scale:
 //        R = Y + 1.402 Cr
-//        G = Y - 0.344136 Cb - 0.714136 Cr
+//        G = Y - 0.344136286 Cb - 0.714136286 Cr
 //        B = Y + 1.772 Cb
 //   2. For each of B, G, R as v, with its components of the vectors (blue in
 //      y, green in z, red in w):
@@ -72,7 +72,7 @@ float4 AdjustBgrPS(float2 uv : TEXCOORD0) : COLOR0
     float cr = ycc.w;
 
     float3 bgr = float3(y + 1.772 * cb,
-                        y - 0.344136 * cb - 0.714136 * cr,
+                        y - 0.344136286 * cb - 0.714136286 * cr,
                         y + 1.402 * cr);
     bgr = sign(bgr) * pow(abs(bgr), bgrGamma.yzw) * bgrAmp.yzw + bgrOffs.yzw;
 
