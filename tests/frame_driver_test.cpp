@@ -1,5 +1,7 @@
 // The frame driver's decisions: what a change of tracks, check boxes, frame
 // size or row length rebuilds or re-sends, and which frames come back false.
+#include <algorithm>
+
 #include "tests/fakes/plugin_harness.h"
 
 namespace {
@@ -26,10 +28,13 @@ protected:
     }
 
     bool Frame(int32_t width, int32_t height, int32_t maxWidth = -1) {
+        maxWidth = maxWidth < 0 ? width : maxWidth;
+        const size_t needed = static_cast<size_t>(std::max(maxWidth, 0)) * std::max(height, 0);
+        if (pixels.size() < needed) pixels.resize(needed, PIXEL_YC{100, -20, 30});
         info.ycp_edit = pixels.data();
         info.w = width;
         info.h = height;
-        info.max_w = maxWidth < 0 ? width : maxWidth;
+        info.max_w = maxWidth;
         return FilterProc(&filter, &info) != FALSE;
     }
     int ParameterSends() const { return gpu.vectorsSet / 5; }
