@@ -16,9 +16,18 @@ extern int32_t g_lastTrack[KELO_TRACK_COUNT];
 extern int32_t g_lastCheck[KELO_CHECK_COUNT];
 extern int32_t g_lastWidth;
 extern int32_t g_lastHeight;
+extern int32_t g_lastPitch;
+
+// The library's only export. Windows names it in the module-definition file
+// (undecorated, ordinal 1); elsewhere everything but it has hidden visibility.
+#ifdef _WIN32
+#define KELO_EXPORT
+#else
+#define KELO_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern "C" {
-FILTER_DLL* __cdecl GetFilterTable();
+KELO_EXPORT FILTER_DLL* __cdecl GetFilterTable();
 }
 
 BOOL __cdecl FilterInit(FILTER* fp);

@@ -42,6 +42,9 @@ HRESULT CheckDeviceCaps(Renderer* renderer);
 HRESULT LoadEffect(Renderer* renderer);
 void RendererRelease(Renderer* renderer);
 bool DetectSimd();
+// DetectSimd with its two processor inputs replaceable: the CPUID function 1
+// feature flags (EDX) and the one SSE instruction run under the fault guard.
+bool DetectSimdUsing(DWORD (*featureFlags)(), void (*probe)());
 
 // Frame-size resources.
 bool BuildFrameResources(bool usePow2, int32_t pitch, bool useF16);

@@ -1,0 +1,53 @@
+// The per-frame callback: decides from what changed since the previous frame
+// how much to rebuild, then sends the frame through the device and back.
+#include <cstring>
+
+#include "plugin/plugin.h"
+#include "renderer/renderer.h"
+
+// Never reset, not even by FilterExit: a restarted filter compares against the
+// last frame it saw.
+int32_t g_lastTrack[KELO_TRACK_COUNT] = {};
+int32_t g_lastCheck[KELO_CHECK_COUNT] = {};
+int32_t g_lastWidth = 0;
+int32_t g_lastHeight = 0;
+int32_t g_lastPitch = 0;
+
+namespace {
+
+void RebuildFrameResources(FILTER* fp, FILTER_PROC_INFO* fpip) {
+    const bool useF16 = fp->check[0] != 0;
+    const bool usePow2 = fp->check[1] != 0;
+    ReleaseFrameResources();
+    BuildFrameResources(usePow2, fpip->max_w, useF16);
+    SetEffectParams(fp->track);
+}
+
+}  // namespace
+
+BOOL __cdecl FilterProc(FILTER* fp, FILTER_PROC_INFO* fpip) {
+    if (g_renderer == nullptr) return FALSE;
+
+    const bool tracksChanged = std::memcmp(fp->track, g_lastTrack, sizeof g_lastTrack) != 0;
+    if (tracksChanged) std::memcpy(g_lastTrack, fp->track, sizeof g_lastTrack);
+    const bool checksChanged = std::memcmp(fp->check, g_lastCheck, sizeof g_lastCheck) != 0;
+    if (checksChanged) std::memcpy(g_lastCheck, fp->check, sizeof g_lastCheck);
+
+    // The host's row length counts as part of the size: the transfers walk the
+    // host's rows at the pitch of the last build, which must be the current one.
+    if (fpip->w != g_lastWidth || fpip->h != g_lastHeight || fpip->max_w != g_lastPitch) {
+        g_lastWidth = fpip->w;
+        g_lastHeight = fpip->h;
+        g_lastPitch = fpip->max_w;
+        RebuildFrameResources(fp, fpip);
+    } else if (checksChanged) {
+        RebuildFrameResources(fp, fpip);
+    } else if (tracksChanged) {
+        SetEffectParams(fp->track);
+    }
+
+    if (g_renderer->passRing == nullptr) return FALSE;
+    if (!UploadFrame(fpip->ycp_edit)) return FALSE;
+    if (!RenderPasses()) return FALSE;
+    return DownloadFrame(fpip->ycp_edit) ? TRUE : FALSE;
+}
