@@ -215,17 +215,15 @@ TEST_P(TransferTest, EachFailureIsReportedOnceWithItsMessageAndCode) {
         sink.boxes = 0;
     };
 
-    EXPECT_CALL(texSys, LockRect(_, _, _, D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK))
-        .WillOnce(Return(D3DERR_INVALIDCALL))
-        .WillRepeatedly(::testing::DoDefault());
+    EXPECT_CALL(texSys, LockRect(_, _, _, _)).WillOnce(Return(D3DERR_INVALIDCALL));
     EXPECT_FALSE(UploadFrame(frame.data()));
     reportedOnce({u"デバイスへコピーできませんでした", u"D3DERR_INVALIDCALL (0x8876086c)"});
+    ::testing::Mock::VerifyAndClearExpectations(&texSys);
 
-    EXPECT_CALL(device, GetRenderTargetData(_, _))
-        .WillOnce(Return(D3DERR_DEVICELOST))
-        .WillRepeatedly(::testing::DoDefault());
+    EXPECT_CALL(device, GetRenderTargetData(_, _)).WillOnce(Return(D3DERR_DEVICELOST));
     EXPECT_FALSE(DownloadFrame(frame.data()));
     reportedOnce({u"デバイスからコピーできませんでした", u"D3DERR_DEVICELOST (0x88760868)"});
+    ::testing::Mock::VerifyAndClearExpectations(&device);
 
     EXPECT_CALL(texSys, UnlockRect(0))
         .WillOnce(Return(D3D_OK))
