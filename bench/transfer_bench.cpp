@@ -122,7 +122,9 @@ void FloatsToHalves(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPixels * 4 * 6));
 }
-BENCHMARK(FloatsToHalves<Float32To16Portable>)->Name("Float32To16/portable")->Unit(benchmark::kMillisecond);
+BENCHMARK(FloatsToHalves<Float32To16Portable>)
+    ->Name("Float32To16/portable")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(FloatsToHalves<Float32To16F16c>)->Name("Float32To16/F16C")->Unit(benchmark::kMillisecond);
 
 // Collects each benchmark's rate (the median when repeated) while the console
@@ -160,7 +162,8 @@ void PrintRatios(const std::map<std::string, double>& rates) {
         }
     }
     if (rate("Float32To16/portable") > 0 && rate("Float32To16/F16C") > 0)
-        std::printf("%-14s %14s %16.2f\n", "F16C halves", "", rate("Float32To16/F16C") / rate("Float32To16/portable"));
+        std::printf("%-14s %14s %16.2f\n", "F16C halves", "",
+                    rate("Float32To16/F16C") / rate("Float32To16/portable"));
 }
 
 }  // namespace
@@ -168,7 +171,8 @@ void PrintRatios(const std::map<std::string, double>& rates) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    if (!CpuHasF16c()) std::printf("No F16C here: the half-precision routines run the portable path.\n");
+    if (!CpuHasF16c())
+        std::printf("No F16C here: the half-precision routines run the portable path.\n");
     RateCollector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     PrintRatios(collector.rates);

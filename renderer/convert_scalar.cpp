@@ -21,9 +21,7 @@ void PixelToTexel(const PIXEL_YC& pixel, float* texel) {
 int16_t ComponentFromTexel(float value) {
     const float product = value * kToPixel;
     if (std::isnan(product)) return 0;
-    const float clamped = product < -32768.0f  ? -32768.0f
-                          : product > 32767.0f ? 32767.0f
-                                               : product;
+    const float clamped = product < -32768.0f ? -32768.0f : product > 32767.0f ? 32767.0f : product;
     // lrint rounds in the current mode, nearest-even unless someone changed it.
     return static_cast<int16_t>(std::lrint(clamped));
 }

@@ -96,8 +96,9 @@ inline void PutTexelsOfFourPixels(const PIXEL_YC* pixels, float* texels, const S
     Put<kAccess>(texels, _mm_move_ss(_mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 1, 0, 0)), scales.zero));
     Put<kAccess>(texels + 4,
                  _mm_move_ss(_mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 3, 3)), scales.zero));
-    Put<kAccess>(texels + 8, _mm_move_ss(_mm_shuffle_ps(y2Cb2Cr2, y2Cb2Cr2, _MM_SHUFFLE(2, 1, 0, 0)),
-                                         scales.zero));
+    Put<kAccess>(
+        texels + 8,
+        _mm_move_ss(_mm_shuffle_ps(y2Cb2Cr2, y2Cb2Cr2, _MM_SHUFFLE(2, 1, 0, 0)), scales.zero));
     Put<kAccess>(texels + 12, _mm_move_ss(c, scales.zero));
 }
 
@@ -120,7 +121,8 @@ inline void PutPixelsOfFourTexels(const float* texels, PIXEL_YC* pixels, const S
     char* bytes = reinterpret_cast<char*>(pixels);
     StoreWords(bytes, ClampedProducts(_mm_shuffle_ps(t0, cr0Y1, _MM_SHUFFLE(2, 0, 2, 1)), scales));
     StoreWords(bytes + 8, ClampedProducts(_mm_shuffle_ps(t1, t2, _MM_SHUFFLE(2, 1, 3, 2)), scales));
-    StoreWords(bytes + 16, ClampedProducts(_mm_shuffle_ps(cr2Y3, t3, _MM_SHUFFLE(3, 2, 2, 0)), scales));
+    StoreWords(bytes + 16,
+               ClampedProducts(_mm_shuffle_ps(cr2Y3, t3, _MM_SHUFFLE(3, 2, 2, 0)), scales));
 }
 
 inline void PixelFromTexel(__m128 texel, PIXEL_YC* pixel, const Scales& scales) {
@@ -133,20 +135,20 @@ inline void PixelFromTexel(__m128 texel, PIXEL_YC* pixel, const Scales& scales) 
 template <Access kAccess>
 void PixelsToTexels(const PIXEL_YC* pixels, float* texels, int32_t width, const Scales& scales) {
     int32_t i = 0;
-    for (; i + 4 <= width; i += 4) PutTexelsOfFourPixels<kAccess>(pixels + i, texels + 4 * i, scales);
+    for (; i + 4 <= width; i += 4)
+        PutTexelsOfFourPixels<kAccess>(pixels + i, texels + 4 * i, scales);
     for (; i < width; ++i) Put<kAccess>(texels + 4 * i, TexelFromPixel(pixels + i, scales));
 }
 
 template <Access kAccess>
 void TexelsToPixels(const float* texels, PIXEL_YC* pixels, int32_t width, const Scales& scales) {
     int32_t i = 0;
-    for (; i + 4 <= width; i += 4) PutPixelsOfFourTexels<kAccess>(texels + 4 * i, pixels + i, scales);
+    for (; i + 4 <= width; i += 4)
+        PutPixelsOfFourTexels<kAccess>(texels + 4 * i, pixels + i, scales);
     for (; i < width; ++i) PixelFromTexel(Get<kAccess>(texels + 4 * i), pixels + i, scales);
 }
 
-bool IsAligned16(const void* address) {
-    return (reinterpret_cast<uintptr_t>(address) & 15u) == 0;
-}
+bool IsAligned16(const void* address) { return (reinterpret_cast<uintptr_t>(address) & 15u) == 0; }
 
 }  // namespace
 
@@ -177,8 +179,8 @@ void YcToF16Simd(const PIXEL_YC* pixels, D3DXFLOAT16* texels, int32_t rowTexels,
                  int32_t height, int32_t pitch, float* rowBuf) {
     const Scales scales;
     for (int32_t r = 0; r < height; ++r) {
-        PixelsToTexels<Access::kAligned>(pixels + static_cast<ptrdiff_t>(r) * pitch, rowBuf,
-                                         width, scales);
+        PixelsToTexels<Access::kAligned>(pixels + static_cast<ptrdiff_t>(r) * pitch, rowBuf, width,
+                                         scales);
         // The conversion may use x87 code, which shares its registers with MMX.
         _mm_empty();
         D3DXFloat32To16Array(texels + static_cast<ptrdiff_t>(r) * rowTexels * 4, rowBuf,
@@ -209,8 +211,8 @@ void F16ToYcSimd(PIXEL_YC* pixels, const D3DXFLOAT16* texels, int32_t rowTexels,
     for (int32_t r = 0; r < height; ++r) {
         D3DXFloat16To32Array(rowBuf, texels + static_cast<ptrdiff_t>(r) * rowTexels * 4,
                              static_cast<UINT>(width) * 4);
-        TexelsToPixels<Access::kAligned>(rowBuf, pixels + static_cast<ptrdiff_t>(r) * pitch,
-                                         width, scales);
+        TexelsToPixels<Access::kAligned>(rowBuf, pixels + static_cast<ptrdiff_t>(r) * pitch, width,
+                                         scales);
         _mm_empty();
     }
     _mm_empty();

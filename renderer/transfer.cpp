@@ -27,17 +27,17 @@ bool DownloadFrame(PIXEL_YC* frame) {
 
 HRESULT CopyToDevice(Renderer* renderer, const PIXEL_YC* frame) {
     D3DLOCKED_RECT locked;
-    HRESULT hr = renderer->texSys->LockRect(0, &locked, nullptr,
-                                            D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK);
+    HRESULT hr =
+        renderer->texSys->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK);
     if (hr != D3D_OK) return hr;
     if (renderer->useF16) {
         (renderer->useSimd ? YcToF16Simd : YcToF16)(
             frame, static_cast<D3DXFLOAT16*>(locked.pBits), locked.Pitch / 8, renderer->width,
             renderer->height, renderer->pitch, renderer->rowBuf);
     } else {
-        (renderer->useSimd ? YcToF32Simd : YcToF32)(
-            frame, static_cast<float*>(locked.pBits), locked.Pitch / 16, renderer->width,
-            renderer->height, renderer->pitch);
+        (renderer->useSimd ? YcToF32Simd : YcToF32)(frame, static_cast<float*>(locked.pBits),
+                                                    locked.Pitch / 16, renderer->width,
+                                                    renderer->height, renderer->pitch);
     }
     renderer->texSys->UnlockRect(0);
     return renderer->device->UpdateTexture(renderer->texSys, renderer->texTgt);
@@ -63,12 +63,12 @@ HRESULT CopyFromDevice(Renderer* renderer, PIXEL_YC* frame) {
     if (hr != D3D_OK) return hr;
     if (renderer->useF16) {
         (renderer->useSimd ? F16ToYcSimd : F16ToYc)(
-            frame, static_cast<const D3DXFLOAT16*>(locked.pBits), locked.Pitch / 8,
-            renderer->width, renderer->height, renderer->pitch, renderer->rowBuf);
+            frame, static_cast<const D3DXFLOAT16*>(locked.pBits), locked.Pitch / 8, renderer->width,
+            renderer->height, renderer->pitch, renderer->rowBuf);
     } else {
-        (renderer->useSimd ? F32ToYcSimd : F32ToYc)(
-            frame, static_cast<const float*>(locked.pBits), locked.Pitch / 16, renderer->width,
-            renderer->height, renderer->pitch);
+        (renderer->useSimd ? F32ToYcSimd : F32ToYc)(frame, static_cast<const float*>(locked.pBits),
+                                                    locked.Pitch / 16, renderer->width,
+                                                    renderer->height, renderer->pitch);
     }
     return renderer->texSys->UnlockRect(0);
 }

@@ -1,3 +1,5 @@
+#include "renderer/convert.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -6,8 +8,6 @@
 #include <limits>
 #include <string>
 #include <vector>
-
-#include "renderer/convert.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ void Upload(Path path, const PIXEL_YC* pixels, void* texels, int32_t rowTexels, 
             int32_t height, int32_t pitch, float* rowBuf) {
     if (path.half) {
         auto* halves = static_cast<D3DXFLOAT16*>(texels);
-        (path.simd ? YcToF16Simd : YcToF16)(pixels, halves, rowTexels, width, height, pitch, rowBuf);
+        (path.simd ? YcToF16Simd : YcToF16)(pixels, halves, rowTexels, width, height, pitch,
+                                            rowBuf);
     } else {
         auto* floats = static_cast<float*>(texels);
         (path.simd ? YcToF32Simd : YcToF32)(pixels, floats, rowTexels, width, height, pitch);
@@ -41,7 +42,8 @@ void Download(Path path, PIXEL_YC* pixels, const void* texels, int32_t rowTexels
               int32_t height, int32_t pitch, float* rowBuf) {
     if (path.half) {
         auto* halves = static_cast<const D3DXFLOAT16*>(texels);
-        (path.simd ? F16ToYcSimd : F16ToYc)(pixels, halves, rowTexels, width, height, pitch, rowBuf);
+        (path.simd ? F16ToYcSimd : F16ToYc)(pixels, halves, rowTexels, width, height, pitch,
+                                            rowBuf);
     } else {
         auto* floats = static_cast<const float*>(texels);
         (path.simd ? F32ToYcSimd : F32ToYc)(pixels, floats, rowTexels, width, height, pitch);
@@ -57,9 +59,9 @@ size_t TexelBytes(Path path) { return path.half ? 8 : 16; }
 // saturated like every read-back.
 int16_t ThroughHalf(int32_t value) {
     const int32_t magnitude = std::abs(value);
-    const int32_t step = magnitude <= 2048   ? 1
-                         : magnitude <= 4096 ? 2
-                         : magnitude <= 8192 ? 4
+    const int32_t step = magnitude <= 2048    ? 1
+                         : magnitude <= 4096  ? 2
+                         : magnitude <= 8192  ? 4
                          : magnitude <= 16384 ? 8
                                               : 16;
     const double rounded = std::nearbyint(static_cast<double>(value) / step) * step;
@@ -78,8 +80,8 @@ int16_t ThroughHalf(int32_t value) {
             if (e[k] == a[k]) continue;
             if (++count <= 8) {
                 failures += "\n  pixel " + std::to_string(i) + " " + kComponents[k] +
-                            ": expected " +
-                            std::to_string(e[k]) + ", actual " + std::to_string(a[k]);
+                            ": expected " + std::to_string(e[k]) + ", actual " +
+                            std::to_string(a[k]);
             }
         }
     }
@@ -91,39 +93,43 @@ class ConvertTest : public ::testing::TestWithParam<Path> {};
 
 // Every 16-bit value in every component, up on one implementation and back on
 // either: single precision returns them all, half precision the nearest value
-// it can hold. The two upload implementations must write identical bytes.
+// it can hold. The two upload implementations must write identical bytes. A
+// square frame goes through the vector routines' four-pixel steps, a column
+// through their one-pixel steps.
 TEST(ConvertRoundTrip, EveryValueOfEveryComponentOnEveryPairOfImplementations) {
-    constexpr int32_t kSide = 256;
-    std::vector<PIXEL_YC> frame(kSide * kSide);
-    for (int32_t i = 0; i < kSide * kSide; ++i) {
+    std::vector<PIXEL_YC> frame(65536);
+    for (int32_t i = 0; i < 65536; ++i) {
         frame[i].y = static_cast<int16_t>(i - 32768);
         frame[i].cb = static_cast<int16_t>(32767 - i);
         frame[i].cr = static_cast<int16_t>(i * 40503);  // odd multiplier: a permutation
     }
-    std::vector<float> rowBuf(kSide * 4);
-    for (bool half : {false, true}) {
-        std::vector<PIXEL_YC> expected = frame;
-        if (half) {
-            for (PIXEL_YC& p : expected) {
-                p.y = ThroughHalf(p.y);
-                p.cb = ThroughHalf(p.cb);
-                p.cr = ThroughHalf(p.cr);
+    for (const auto [width, height] : {std::pair{256, 256}, std::pair{1, 65536}}) {
+        std::vector<float> rowBuf(width * 4);
+        for (bool half : {false, true}) {
+            std::vector<PIXEL_YC> expected = frame;
+            if (half) {
+                for (PIXEL_YC& p : expected) {
+                    p.y = ThroughHalf(p.y);
+                    p.cb = ThroughHalf(p.cb);
+                    p.cr = ThroughHalf(p.cr);
+                }
             }
-        }
-        std::vector<Texel> scalarTexels(kSide * kSide), simdTexels(kSide * kSide);
-        Upload({half, false}, frame.data(), scalarTexels.data(), kSide, kSide, kSide, kSide,
-               rowBuf.data());
-        Upload({half, true}, frame.data(), simdTexels.data(), kSide, kSide, kSide, kSide,
-               rowBuf.data());
-        EXPECT_EQ(std::memcmp(scalarTexels.data(), simdTexels.data(),
-                              scalarTexels.size() * sizeof(Texel)),
-                  0)
-            << (half ? "F16" : "F32") << " uploads differ";
-        for (bool simdDown : {false, true}) {
-            std::vector<PIXEL_YC> back(frame.size(), PIXEL_YC{1, 2, 3});
-            Download({half, simdDown}, back.data(), scalarTexels.data(), kSide, kSide, kSide,
-                     kSide, rowBuf.data());
-            EXPECT_TRUE(SamePixels(expected, back)) << Name({half, simdDown});
+            std::vector<Texel> scalarTexels(frame.size()), simdTexels(frame.size());
+            Upload({half, false}, frame.data(), scalarTexels.data(), width, width, height, width,
+                   rowBuf.data());
+            Upload({half, true}, frame.data(), simdTexels.data(), width, width, height, width,
+                   rowBuf.data());
+            EXPECT_EQ(std::memcmp(scalarTexels.data(), simdTexels.data(),
+                                  scalarTexels.size() * sizeof(Texel)),
+                      0)
+                << (half ? "F16" : "F32") << " uploads differ, width " << width;
+            for (bool simdDown : {false, true}) {
+                std::vector<PIXEL_YC> back(frame.size(), PIXEL_YC{1, 2, 3});
+                Download({half, simdDown}, back.data(), scalarTexels.data(), width, width, height,
+                         width, rowBuf.data());
+                EXPECT_TRUE(SamePixels(expected, back))
+                    << Name({half, simdDown}) << ", width " << width;
+            }
         }
     }
 }
@@ -196,24 +202,30 @@ TEST(ConvertReadBack, AllFourRoutinesGiveTheSameSaturatedPixelForEveryValueClass
     // Each case visits green, blue and alpha; red holds anything at all.
     std::vector<Texel> texels(n);
     for (int32_t i = 0; i < n; ++i) {
-        texels[i] = Texel{{reds[i % 5], cases[i].texel, cases[(i + 1) % n].texel,
-                           cases[(i + 2) % n].texel}};
+        texels[i] = Texel{
+            {reds[i % 5], cases[i].texel, cases[(i + 1) % n].texel, cases[(i + 2) % n].texel}};
     }
     std::vector<D3DXFLOAT16> halves(n * 4);
     D3DXFloat32To16Array(halves.data(), &texels[0].c[0], n * 4);
     std::vector<float> rowBuf(n * 4);
-    for (Path path : {Path{false, false}, Path{false, true}, Path{true, false}, Path{true, true}}) {
-        std::vector<PIXEL_YC> pixels(n, PIXEL_YC{111, 222, 333});
-        const void* source = path.half ? static_cast<const void*>(halves.data()) : texels.data();
-        Download(path, pixels.data(), source, n, n, 1, n, rowBuf.data());
-        for (int32_t i = 0; i < n; ++i) {
-            const int16_t actual[3] = {pixels[i].y, pixels[i].cb, pixels[i].cr};
-            for (int k = 0; k < 3; ++k) {
-                const ValueCase& c = cases[(i + k) % n];
-                EXPECT_EQ(actual[k], c.pixel)
-                    << Name(path) << " pixel " << i << " " << kComponents[k] << " from texel "
-                    << c.texel << " (bits 0x" << std::hex << std::bit_cast<uint32_t>(c.texel)
-                    << std::dec << ")";
+    // One row takes the vector routines' four-texel steps, one column their
+    // single-texel steps.
+    for (const auto [width, height] : {std::pair{n, 1}, std::pair{1, n}}) {
+        for (Path path :
+             {Path{false, false}, Path{false, true}, Path{true, false}, Path{true, true}}) {
+            std::vector<PIXEL_YC> pixels(n, PIXEL_YC{111, 222, 333});
+            const void* source =
+                path.half ? static_cast<const void*>(halves.data()) : texels.data();
+            Download(path, pixels.data(), source, width, width, height, width, rowBuf.data());
+            for (int32_t i = 0; i < n; ++i) {
+                const int16_t actual[3] = {pixels[i].y, pixels[i].cb, pixels[i].cr};
+                for (int k = 0; k < 3; ++k) {
+                    const ValueCase& c = cases[(i + k) % n];
+                    EXPECT_EQ(actual[k], c.pixel)
+                        << Name(path) << " width " << width << " pixel " << i << " "
+                        << kComponents[k] << " from texel " << c.texel << " (bits 0x" << std::hex
+                        << std::bit_cast<uint32_t>(c.texel) << std::dec << ")";
+                }
             }
         }
     }
@@ -232,7 +244,8 @@ TEST_P(ConvertTest, TouchesOnlyTheFrameInsidePaddedRowsAndALargerTexture) {
         for (int32_t r = 0; r < height; ++r) {
             for (int32_t i = 0; i < width; ++i) {
                 const int16_t v = static_cast<int16_t>(100 * r + i);
-                frame[r * pitch + i] = PIXEL_YC{v, static_cast<int16_t>(-v), static_cast<int16_t>(v + 1)};
+                frame[r * pitch + i] =
+                    PIXEL_YC{v, static_cast<int16_t>(-v), static_cast<int16_t>(v + 1)};
                 expected[r * pitch + i] = frame[r * pitch + i];
             }
         }
@@ -247,9 +260,9 @@ TEST_P(ConvertTest, TouchesOnlyTheFrameInsidePaddedRowsAndALargerTexture) {
                 if (r < height && i < width) continue;
                 const unsigned char* texel = bytes + (r * rowTexels + i) * texelBytes;
                 for (size_t b = 0; b < texelBytes; ++b) {
-                    ASSERT_EQ(texel[b], 0xA5) << Name(path) << " width " << width
-                                              << ": texel outside the frame written at row " << r
-                                              << " column " << i;
+                    ASSERT_EQ(texel[b], 0xA5)
+                        << Name(path) << " width " << width
+                        << ": texel outside the frame written at row " << r << " column " << i;
                 }
             }
         }
@@ -275,8 +288,8 @@ TEST_P(ConvertTest, NoRowsTouchesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, ConvertTest,
-                         ::testing::Values(Path{false, false}, Path{false, true},
-                                           Path{true, false}, Path{true, true}),
+                         ::testing::Values(Path{false, false}, Path{false, true}, Path{true, false},
+                                           Path{true, true}),
                          [](const auto& info) { return Name(info.param); });
 
 // A locked row that does not start on a 16-byte boundary must neither fault

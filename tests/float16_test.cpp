@@ -1,3 +1,5 @@
+#include "platform/d3dx9/float16.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -5,7 +7,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/d3dx9/float16.h"
 #include "platform/d3dx9_api.h"
 
 namespace {
@@ -24,7 +25,8 @@ uint16_t ReferenceHalf(float value) {
     if (rounded < 0x1p-14) return sign | static_cast<uint16_t>(rounded / 0x1p-24);
     const int exponent = std::ilogb(rounded);
     const double fraction = rounded / std::ldexp(1.0, exponent) - 1.0;
-    return sign | static_cast<uint16_t>(((exponent + 15) << 10) | static_cast<int>(fraction * 1024));
+    return sign |
+           static_cast<uint16_t>(((exponent + 15) << 10) | static_cast<int>(fraction * 1024));
 }
 
 float FloatFromBits(uint32_t bits) { return std::bit_cast<float>(bits); }
@@ -34,8 +36,8 @@ float FloatFromBits(uint32_t bits) { return std::bit_cast<float>(bits); }
     const uint16_t actual = HalfFromFloat(value);
     if (std::isnan(value)) {
         // Quiet, same sign, the top nine payload bits kept.
-        const uint16_t expected = static_cast<uint16_t>(((bits >> 16) & 0x8000u) | 0x7E00u |
-                                                        ((bits >> 13) & 0x1FFu));
+        const uint16_t expected =
+            static_cast<uint16_t>(((bits >> 16) & 0x8000u) | 0x7E00u | ((bits >> 13) & 0x1FFu));
         if (actual == expected) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "NaN 0x" << std::hex << bits << ": expected 0x"
                                              << expected << ", actual 0x" << actual;
@@ -43,8 +45,7 @@ float FloatFromBits(uint32_t bits) { return std::bit_cast<float>(bits); }
     const uint16_t expected = ReferenceHalf(value);
     if (actual == expected) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "float 0x" << std::hex << bits << " (" << value
-                                         << "): expected 0x" << expected << ", actual 0x"
-                                         << actual;
+                                         << "): expected 0x" << expected << ", actual 0x" << actual;
 }
 
 // Every exponent and both signs, with the mantissas where rounding decides:
@@ -94,8 +95,8 @@ TEST(Float16, EveryHalfToFloatAndBackIsExact) {
             ASSERT_TRUE(std::isnan(value)) << "half 0x" << std::hex << h;
         } else {
             const double magnitude = exponent == 0x1F ? INFINITY
-                                     : exponent == 0 ? std::ldexp(mantissa, -24)
-                                                     : std::ldexp(1024 + mantissa, exponent - 25);
+                                     : exponent == 0  ? std::ldexp(mantissa, -24)
+                                                      : std::ldexp(1024 + mantissa, exponent - 25);
             ASSERT_EQ(value, (h & 0x8000) ? -magnitude : magnitude) << "half 0x" << std::hex << h;
             ASSERT_EQ(std::signbit(value), (h & 0x8000) != 0) << "half 0x" << std::hex << h;
         }
@@ -133,7 +134,7 @@ TEST(Float16, F16cPathIsBitIdenticalToThePortablePath) {
 
 TEST(Float16, D3dxArraysConvertEveryElementWhateverTheCount) {
     const float values[13] = {0.0f, 1.0f, -2.5f, 65504.0f, 1e9f, -1e-8f, 0x1p-24f,
-                              NAN,  3.0f, 0.1f, -0.0f, 7.0f,  2048.5f};
+                              NAN,  3.0f, 0.1f,  -0.0f,    7.0f, 2048.5f};
     for (UINT count : {0u, 1u, 4u, 8u, 13u}) {
         std::vector<D3DXFLOAT16> halves(13, D3DXFLOAT16{0xBEEF});
         EXPECT_EQ(D3DXFloat32To16Array(halves.data(), values, count), halves.data());

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/plugin.h"
 #include "platform/win32/report_sink.h"
+#include "plugin/plugin.h"
 #include "renderer/renderer.h"
 #include "tests/mocks/d3d9_mocks.h"
 
@@ -225,9 +225,7 @@ TEST_P(TransferTest, EachFailureIsReportedOnceWithItsMessageAndCode) {
     reportedOnce({u"デバイスからコピーできませんでした", u"D3DERR_DEVICELOST (0x88760868)"});
     ::testing::Mock::VerifyAndClearExpectations(&device);
 
-    EXPECT_CALL(texSys, UnlockRect(0))
-        .WillOnce(Return(D3D_OK))
-        .WillOnce(Return(E_FAIL));
+    EXPECT_CALL(texSys, UnlockRect(0)).WillOnce(Return(D3D_OK)).WillOnce(Return(E_FAIL));
     ASSERT_TRUE(UploadFrame(frame.data()));
     EXPECT_FALSE(DownloadFrame(frame.data()));
     reportedOnce({u"デバイスからコピーできませんでした", u"E_FAIL (0x80004005)"});
