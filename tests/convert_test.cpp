@@ -103,7 +103,7 @@ TEST(ConvertRoundTrip, EveryValueOfEveryComponentOnEveryPairOfImplementations) {
         frame[i].cb = static_cast<int16_t>(32767 - i);
         frame[i].cr = static_cast<int16_t>(i * 40503);  // odd multiplier: a permutation
     }
-    for (const auto [width, height] : {std::pair{256, 256}, std::pair{1, 65536}}) {
+    for (const auto& [width, height] : {std::pair{256, 256}, std::pair{1, 65536}}) {
         std::vector<float> rowBuf(width * 4);
         for (bool half : {false, true}) {
             std::vector<PIXEL_YC> expected = frame;
@@ -210,7 +210,7 @@ TEST(ConvertReadBack, AllFourRoutinesGiveTheSameSaturatedPixelForEveryValueClass
     std::vector<float> rowBuf(n * 4);
     // One row takes the vector routines' four-texel steps, one column their
     // single-texel steps.
-    for (const auto [width, height] : {std::pair{n, 1}, std::pair{1, n}}) {
+    for (const auto& [width, height] : {std::pair{n, 1}, std::pair{1, n}}) {
         for (Path path :
              {Path{false, false}, Path{false, true}, Path{true, false}, Path{true, true}}) {
             std::vector<PIXEL_YC> pixels(n, PIXEL_YC{111, 222, 333});
