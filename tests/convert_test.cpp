@@ -11,6 +11,7 @@
 
 namespace {
 
+// Vectors of Texel start on 16-byte boundaries, as locked rows and rowBuf do.
 struct alignas(16) Texel {
     float c[4];
 };
@@ -104,7 +105,7 @@ TEST(ConvertRoundTrip, EveryValueOfEveryComponentOnEveryPairOfImplementations) {
         frame[i].cr = static_cast<int16_t>(i * 40503);  // odd multiplier: a permutation
     }
     for (const auto& [width, height] : {std::pair{256, 256}, std::pair{1, 65536}}) {
-        std::vector<float> rowBuf(width * 4);
+        std::vector<Texel> rowBuf(width);
         for (bool half : {false, true}) {
             std::vector<PIXEL_YC> expected = frame;
             if (half) {
@@ -116,9 +117,9 @@ TEST(ConvertRoundTrip, EveryValueOfEveryComponentOnEveryPairOfImplementations) {
             }
             std::vector<Texel> scalarTexels(frame.size()), simdTexels(frame.size());
             Upload({half, false}, frame.data(), scalarTexels.data(), width, width, height, width,
-                   rowBuf.data());
+                   rowBuf.data()->c);
             Upload({half, true}, frame.data(), simdTexels.data(), width, width, height, width,
-                   rowBuf.data());
+                   rowBuf.data()->c);
             EXPECT_EQ(std::memcmp(scalarTexels.data(), simdTexels.data(),
                                   scalarTexels.size() * sizeof(Texel)),
                       0)
@@ -126,7 +127,7 @@ TEST(ConvertRoundTrip, EveryValueOfEveryComponentOnEveryPairOfImplementations) {
             for (bool simdDown : {false, true}) {
                 std::vector<PIXEL_YC> back(frame.size(), PIXEL_YC{1, 2, 3});
                 Download({half, simdDown}, back.data(), scalarTexels.data(), width, width, height,
-                         width, rowBuf.data());
+                         width, rowBuf.data()->c);
                 EXPECT_TRUE(SamePixels(expected, back))
                     << Name({half, simdDown}) << ", width " << width;
             }
@@ -207,7 +208,7 @@ TEST(ConvertReadBack, AllFourRoutinesGiveTheSameSaturatedPixelForEveryValueClass
     }
     std::vector<D3DXFLOAT16> halves(n * 4);
     D3DXFloat32To16Array(halves.data(), &texels[0].c[0], n * 4);
-    std::vector<float> rowBuf(n * 4);
+    std::vector<Texel> rowBuf(n);
     // One row takes the vector routines' four-texel steps, one column their
     // single-texel steps.
     for (const auto& [width, height] : {std::pair{n, 1}, std::pair{1, n}}) {
@@ -216,7 +217,7 @@ TEST(ConvertReadBack, AllFourRoutinesGiveTheSameSaturatedPixelForEveryValueClass
             std::vector<PIXEL_YC> pixels(n, PIXEL_YC{111, 222, 333});
             const void* source =
                 path.half ? static_cast<const void*>(halves.data()) : texels.data();
-            Download(path, pixels.data(), source, width, width, height, width, rowBuf.data());
+            Download(path, pixels.data(), source, width, width, height, width, rowBuf.data()->c);
             for (int32_t i = 0; i < n; ++i) {
                 const int16_t actual[3] = {pixels[i].y, pixels[i].cb, pixels[i].cr};
                 for (int k = 0; k < 3; ++k) {
@@ -253,8 +254,9 @@ TEST_P(ConvertTest, TouchesOnlyTheFrameInsidePaddedRowsAndALargerTexture) {
         std::vector<Texel> texels(rowTexels * texHeight);
         auto* bytes = reinterpret_cast<unsigned char*>(texels.data());
         std::memset(bytes, 0xA5, texels.size() * sizeof(Texel));
-        std::vector<float> rowBuf(width * 4);
-        Upload(path, frame.data(), texels.data(), rowTexels, width, height, pitch, rowBuf.data());
+        std::vector<Texel> rowBuf(width);
+        Upload(path, frame.data(), texels.data(), rowTexels, width, height, pitch,
+               rowBuf.data()->c);
         for (int32_t r = 0; r < texHeight; ++r) {
             for (int32_t i = 0; i < rowTexels; ++i) {
                 if (r < height && i < width) continue;
@@ -269,7 +271,8 @@ TEST_P(ConvertTest, TouchesOnlyTheFrameInsidePaddedRowsAndALargerTexture) {
         for (int32_t r = 0; r < height; ++r) {
             for (int32_t i = 0; i < width; ++i) frame[r * pitch + i] = PIXEL_YC{0, 0, 0};
         }
-        Download(path, frame.data(), texels.data(), rowTexels, width, height, pitch, rowBuf.data());
+        Download(path, frame.data(), texels.data(), rowTexels, width, height, pitch,
+                 rowBuf.data()->c);
         EXPECT_TRUE(SamePixels(expected, frame)) << Name(path) << " width " << width;
     }
 }
@@ -280,9 +283,9 @@ TEST_P(ConvertTest, NoRowsTouchesNothing) {
     std::memset(texels.data(), 0xA5, texels.size() * sizeof(Texel));
     const std::vector<Texel> before = texels;
     std::vector<PIXEL_YC> frame(4, PIXEL_YC{9, 9, 9});
-    std::vector<float> rowBuf(16);
-    Upload(path, frame.data(), texels.data(), 4, 4, 0, 4, rowBuf.data());
-    Download(path, frame.data(), texels.data(), 4, 4, 0, 4, rowBuf.data());
+    std::vector<Texel> rowBuf(4);
+    Upload(path, frame.data(), texels.data(), 4, 4, 0, 4, rowBuf.data()->c);
+    Download(path, frame.data(), texels.data(), 4, 4, 0, 4, rowBuf.data()->c);
     EXPECT_EQ(std::memcmp(before.data(), texels.data(), texels.size() * sizeof(Texel)), 0);
     EXPECT_TRUE(SamePixels(std::vector<PIXEL_YC>(4, PIXEL_YC{9, 9, 9}), frame)) << Name(path);
 }
