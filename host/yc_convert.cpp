@@ -1,0 +1,191 @@
+#include "host/yc_convert.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kYcWhite = 4096.0;
+constexpr double kYcChroma = 2048.0;
+
+// BT.601 luma weights and the colour-difference scales that bring B'-Y' and
+// R'-Y' to +-0.5.
+constexpr double kKr = 0.299, kKg = 0.587, kKb = 0.114;
+constexpr double kCbScale = 2.0 * (1.0 - kKb);  // 1.772
+constexpr double kCrScale = 2.0 * (1.0 - kKr);  // 1.402
+
+int16_t ClampToInt16(double v) {
+    return int16_t(std::clamp<long>(std::lround(v), INT16_MIN, INT16_MAX));
+}
+
+uint16_t ClampToCode(double v, int maxCode) {
+    return uint16_t(std::clamp<long>(std::lround(v), 0, maxCode));
+}
+
+// Sum of n values rounded to their mean, halves away from zero.
+int RoundedMean(int sum, int n) {
+    return sum >= 0 ? (sum + n / 2) / n : -((-sum + n / 2) / n);
+}
+
+}  // namespace
+
+PIXEL_YC YcFromRgb(double r, double g, double b) {
+    double luma = kKr * r + kKg * g + kKb * b;
+    return PIXEL_YC{ClampToInt16(luma * kYcWhite), ClampToInt16((b - luma) / kCbScale * kYcWhite),
+                    ClampToInt16((r - luma) / kCrScale * kYcWhite)};
+}
+
+void RgbFromYc(const PIXEL_YC& yc, double rgb[3]) {
+    double luma = yc.y / kYcWhite, cb = yc.cb / kYcWhite, cr = yc.cr / kYcWhite;
+    rgb[0] = luma + kCrScale * cr;
+    rgb[1] = luma - (kKb * kCbScale / kKg) * cb - (kKr * kCrScale / kKg) * cr;
+    rgb[2] = luma + kCbScale * cb;
+}
+
+YcConverter::YcConverter(const PictureFormat& format) : format_(format) {
+    const int maxCode = (1 << format.depth) - 1;
+    // 8-bit samples cannot exceed their table; deeper ones are looked up
+    // whatever their value, since a file may hold codes above its depth.
+    const int codes = format.depth > 8 ? 65536 : 256;
+    if (format.model == ColourModel::Rgb) {
+        rgbLevel_.resize(codes);
+        for (int code = 0; code < codes; ++code) rgbLevel_[code] = double(code) / maxCode;
+        return;
+    }
+    double lumaLow, lumaSpan, chromaMid, chromaHalfSpan;
+    if (format.fullRange) {
+        lumaLow = 0;
+        lumaSpan = maxCode;
+        chromaMid = double(1 << (format.depth - 1));
+        chromaHalfSpan = maxCode / 2.0;
+    } else {
+        const int scale = 1 << (format.depth - 8);
+        lumaLow = 16.0 * scale;
+        lumaSpan = 219.0 * scale;
+        chromaMid = 128.0 * scale;
+        chromaHalfSpan = 112.0 * scale;
+    }
+    lumaToYc_.resize(codes);
+    chromaToYc_.resize(codes);
+    for (int code = 0; code < codes; ++code) {
+        lumaToYc_[code] = ClampToInt16((code - lumaLow) * kYcWhite / lumaSpan);
+        chromaToYc_[code] = ClampToInt16((code - chromaMid) * kYcChroma / chromaHalfSpan);
+    }
+    ycToLuma_.resize(65536);
+    ycToChroma_.resize(65536);
+    for (int yc = INT16_MIN; yc <= INT16_MAX; ++yc) {
+        ycToLuma_[uint16_t(yc)] = ClampToCode(yc * lumaSpan / kYcWhite + lumaLow, maxCode);
+        ycToChroma_[uint16_t(yc)] = ClampToCode(yc * chromaHalfSpan / kYcChroma + chromaMid, maxCode);
+    }
+}
+
+void YcConverter::ToYc(const Picture& picture, YcFrame& frame) const {
+    if (format_.model == ColourModel::Rgb) {
+        if (format_.depth > 8) RgbToYc(picture.samples16.data(), frame);
+        else RgbToYc(picture.samples8.data(), frame);
+    } else {
+        if (format_.depth > 8) PlanesToYc(picture.samples16.data(), picture, frame);
+        else PlanesToYc(picture.samples8.data(), picture, frame);
+    }
+}
+
+void YcConverter::FromYc(const YcFrame& frame, Picture& picture) const {
+    picture.width = frame.width;
+    picture.height = frame.height;
+    picture.format = format_;
+    const size_t count = picture.SampleCount();
+    if (format_.depth > 8) {
+        picture.samples16.resize(count);
+        picture.samples8.clear();
+    } else {
+        picture.samples8.resize(count);
+        picture.samples16.clear();
+    }
+    if (format_.model == ColourModel::Rgb) {
+        if (format_.depth > 8) RgbFromYcFrame(frame, picture.samples16.data());
+        else RgbFromYcFrame(frame, picture.samples8.data());
+    } else {
+        if (format_.depth > 8) PlanesFromYc(frame, picture, picture.samples16.data());
+        else PlanesFromYc(frame, picture, picture.samples8.data());
+    }
+}
+
+template <typename Sample>
+void YcConverter::PlanesToYc(const Sample* samples, const Picture& picture, YcFrame& frame) const {
+    const int w = picture.width, cw = picture.ChromaWidth();
+    const int xShift = format_.chroma == Chroma::k444 ? 0 : 1;
+    const int yShift = format_.chroma == Chroma::k420 ? 1 : 0;
+    const Sample* lumaPlane = samples;
+    const Sample* cbPlane = lumaPlane + size_t(w) * picture.height;
+    const Sample* crPlane = cbPlane + size_t(cw) * picture.ChromaHeight();
+    for (int y = 0; y < picture.height; ++y) {
+        PIXEL_YC* out = frame.Row(y);
+        const Sample* luma = lumaPlane + size_t(y) * w;
+        const Sample* cb = cbPlane + size_t(y >> yShift) * cw;
+        const Sample* cr = crPlane + size_t(y >> yShift) * cw;
+        for (int x = 0; x < w; ++x) {
+            out[x] = PIXEL_YC{lumaToYc_[luma[x]], chromaToYc_[cb[x >> xShift]],
+                              chromaToYc_[cr[x >> xShift]]};
+        }
+    }
+}
+
+// Chroma is subsampled by averaging the YC values the sample covers (the
+// pixels inside the picture only), which undoes the replication of ToYc.
+template <typename Sample>
+void YcConverter::PlanesFromYc(const YcFrame& frame, const Picture& picture, Sample* samples) const {
+    const int w = picture.width, h = picture.height;
+    const int cw = picture.ChromaWidth(), ch = picture.ChromaHeight();
+    const int xShift = format_.chroma == Chroma::k444 ? 0 : 1;
+    const int yShift = format_.chroma == Chroma::k420 ? 1 : 0;
+    Sample* lumaPlane = samples;
+    Sample* cbPlane = lumaPlane + size_t(w) * h;
+    Sample* crPlane = cbPlane + size_t(cw) * ch;
+    for (int y = 0; y < h; ++y) {
+        const PIXEL_YC* in = frame.Row(y);
+        Sample* luma = lumaPlane + size_t(y) * w;
+        for (int x = 0; x < w; ++x) luma[x] = Sample(ycToLuma_[uint16_t(in[x].y)]);
+    }
+    for (int cy = 0; cy < ch; ++cy) {
+        const int y0 = cy << yShift, y1 = std::min(h, (cy + 1) << yShift);
+        for (int cx = 0; cx < cw; ++cx) {
+            const int x0 = cx << xShift, x1 = std::min(w, (cx + 1) << xShift);
+            int cbSum = 0, crSum = 0;
+            for (int y = y0; y < y1; ++y) {
+                const PIXEL_YC* in = frame.Row(y);
+                for (int x = x0; x < x1; ++x) {
+                    cbSum += in[x].cb;
+                    crSum += in[x].cr;
+                }
+            }
+            const int n = (y1 - y0) * (x1 - x0);
+            cbPlane[size_t(cy) * cw + cx] = Sample(ycToChroma_[uint16_t(RoundedMean(cbSum, n))]);
+            crPlane[size_t(cy) * cw + cx] = Sample(ycToChroma_[uint16_t(RoundedMean(crSum, n))]);
+        }
+    }
+}
+
+template <typename Sample>
+void YcConverter::RgbToYc(const Sample* samples, YcFrame& frame) const {
+    for (int y = 0; y < frame.height; ++y) {
+        PIXEL_YC* out = frame.Row(y);
+        const Sample* in = samples + size_t(y) * frame.width * 3;
+        for (int x = 0; x < frame.width; ++x, in += 3) {
+            out[x] = YcFromRgb(rgbLevel_[in[0]], rgbLevel_[in[1]], rgbLevel_[in[2]]);
+        }
+    }
+}
+
+template <typename Sample>
+void YcConverter::RgbFromYcFrame(const YcFrame& frame, Sample* samples) const {
+    const int maxCode = (1 << format_.depth) - 1;
+    for (int y = 0; y < frame.height; ++y) {
+        const PIXEL_YC* in = frame.Row(y);
+        Sample* out = samples + size_t(y) * frame.width * 3;
+        for (int x = 0; x < frame.width; ++x, out += 3) {
+            double rgb[3];
+            RgbFromYc(in[x], rgb);
+            for (int c = 0; c < 3; ++c) out[c] = Sample(ClampToCode(rgb[c] * maxCode, maxCode));
+        }
+    }
+}
