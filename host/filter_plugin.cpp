@@ -140,7 +140,9 @@ PluginLibrary::PluginLibrary(const std::string& path) {
     HMODULE module = LoadLibraryW(std::filesystem::path(path).wstring().c_str());
     if (!module) throw PluginError(path + ": cannot load (error " + std::to_string(GetLastError()) + ")");
     module_ = module;
-    auto getFilterTable = reinterpret_cast<GetFilterTableFn>(GetProcAddress(module, "GetFilterTable"));
+    // FARPROC stands for any export; the cast through void (*)() says so.
+    auto getFilterTable =
+        reinterpret_cast<GetFilterTableFn>(reinterpret_cast<void (*)()>(GetProcAddress(module, "GetFilterTable")));
     if (!getFilterTable) {
         FreeLibrary(module);
         throw PluginError(path + ": exports no GetFilterTable");

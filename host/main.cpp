@@ -339,7 +339,12 @@ int Run(const Options& options) {
     std::string outputName = options.output;
     FileKind outputKind = source.kind();
     if (outputName.empty()) {
+#ifdef KELO_HAVE_PNG
         outputName = source.kind() == FileKind::kPng ? "kelo-out.png" : "kelo-out.y4m";
+#else
+        outputName = "kelo-out.y4m";
+        outputKind = FileKind::kY4m;
+#endif
     } else if (outputName != "-") {
         const std::optional<FileKind> kind = KindByExtension(outputName);
         if (!kind) throw UsageError(outputName + ": the output's name must end in .png or .y4m");

@@ -90,11 +90,15 @@ bool Decode(png_structp png, png_infop info, Picture* picture) {
     }
     if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (colourType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
-    if (colourType & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+    // Also drops the alpha that expanding a palette with transparency adds.
+    png_set_strip_alpha(png);
     if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
     if (bitDepth == 16) png_set_swap(png);
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
+    if (png_get_channels(png, info) != 3 || png_get_rowbytes(png, info) != size_t(width) * 3 * (bitDepth == 16 ? 2 : 1)) {
+        png_error(png, "unexpected layout after conversion to RGB");
+    }
 
     picture->width = int(width);
     picture->height = int(height);

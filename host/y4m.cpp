@@ -46,7 +46,10 @@ bool ParseY4mColourSpace(const std::string& value, PictureFormat& format) {
 
 std::string Y4mColourSpace(const PictureFormat& format) {
     std::string value = format.chroma == Chroma::k420 ? "420" : format.chroma == Chroma::k422 ? "422" : "444";
-    if (format.depth > 8) value += "p" + std::to_string(format.depth);
+    if (format.depth > 8) {
+        value += 'p';
+        value += std::to_string(format.depth);
+    }
     else if (format.chroma == Chroma::k420) value += "jpeg";
     return value;
 }

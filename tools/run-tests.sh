@@ -1,6 +1,7 @@
 #!/bin/sh
 # Sets up, builds and runs every test: the Linux build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows cross build.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows cross build,
+# and a bounded fuzzing run of the file readers.
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/setup.sh
@@ -12,3 +13,4 @@ for preset in linux linux-asan; do
 done
 cmake --preset windows-i686 >/dev/null
 cmake --build --preset windows-i686 -j "$jobs"
+sh tools/run-fuzz.sh

@@ -34,16 +34,19 @@ Picture Decoded(const std::string& bytes, const char* name = "in.png") {
 }
 
 // A PNG of another colour type, through libpng's simplified writer.
-std::string EncodedAs(uint32_t format, int width, int height, const std::vector<uint16_t>& samples) {
+std::string EncodedAs(uint32_t format, int width, int height, const std::vector<uint16_t>& samples,
+                      const std::vector<uint8_t>& colourMap = {}) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = uint32_t(width);
     image.height = uint32_t(height);
     image.format = format;
+    image.colormap_entries = uint32_t(colourMap.size() / 4);
     std::vector<uint8_t> bytes8(samples.begin(), samples.end());
     const void* buffer = (format & PNG_FORMAT_FLAG_LINEAR) ? static_cast<const void*>(samples.data()) : bytes8.data();
     TempFile file(std::tmpfile());
-    EXPECT_TRUE(png_image_write_to_stdio(&image, file.get(), 0, buffer, 0, nullptr)) << image.message;
+    EXPECT_TRUE(png_image_write_to_stdio(&image, file.get(), 0, buffer, 0,
+                                         colourMap.empty() ? nullptr : colourMap.data())) << image.message;
     return ContentsOf(file.get());
 }
 
@@ -66,6 +69,8 @@ TEST(Png, ReadsGreyAndAlphaAsRgbWithoutTheAlpha) {
     EXPECT_EQ(greyAlpha.samples8, (std::vector<uint8_t>{77, 77, 77}));
     Picture rgba = Decoded(EncodedAs(PNG_FORMAT_RGBA, 1, 1, {1, 2, 3, 255}));
     EXPECT_EQ(rgba.samples8, (std::vector<uint8_t>{1, 2, 3}));
+    Picture palette = Decoded(EncodedAs(PNG_FORMAT_RGBA_COLORMAP, 2, 1, {1, 0}, {9, 8, 7, 128, 6, 5, 4, 255}));
+    EXPECT_EQ(palette.samples8, (std::vector<uint8_t>{6, 5, 4, 9, 8, 7}));
     Picture grey16 = Decoded(EncodedAs(PNG_FORMAT_LINEAR_Y, 1, 1, {54321}));
     EXPECT_EQ(grey16.format.depth, 16);
     EXPECT_EQ(grey16.samples16, (std::vector<uint16_t>{54321, 54321, 54321}));
