@@ -184,6 +184,10 @@ RunningFilter::RunningFilter(const FILTER_DLL& descriptor, FilterSettings settin
     // never shown.
     window_ = CreateWindowExW(0, L"STATIC", L"kelo-host", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480,
                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ownsWindow_ = window_ != nullptr;
+    // Without a window station (a service, Wine without a display) the
+    // desktop stands in.
+    if (!window_) window_ = GetDesktopWindow();
 #else
     // No windows here: any non-null handle stands for the settings window.
     static char settingsWindow;
@@ -197,7 +201,7 @@ RunningFilter::RunningFilter(const FILTER_DLL& descriptor, FilterSettings settin
 RunningFilter::~RunningFilter() {
     if (initCalled_ && filter_.func_exit) filter_.func_exit(&filter_);
 #ifdef _WIN32
-    if (window_) DestroyWindow(window_);
+    if (ownsWindow_) DestroyWindow(window_);
 #endif
 }
 

@@ -84,5 +84,6 @@ private:
     FILTER filter_;
     FilterSettings settings_;
     HWND window_ = nullptr;
+    bool ownsWindow_ = false;
     bool initCalled_ = false;
 };

@@ -7,9 +7,6 @@
 // FilterProc when the host gets it wrong, and takes orders from the
 // environment: KELO_TEST_FAIL=init or proc:N makes that call fail, and
 // KELO_TEST_EXIT_MARK=PATH makes FilterExit create PATH.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +14,13 @@
 #include <string>
 
 #include "plugin/filter.h"
+
+#ifdef _WIN32
+#define KELO_EXPORT __declspec(dllexport)
+#else
+#include <dlfcn.h>
+#define KELO_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -36,9 +40,17 @@ bool FailRequested(const std::string& what) {
 }
 
 std::filesystem::path OwnFolder() {
+#ifdef _WIN32
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&OwnFolder), &self);
+    wchar_t path[32768];
+    return std::filesystem::canonical(std::wstring(path, GetModuleFileNameW(self, path, 32768))).parent_path();
+#else
     Dl_info info{};
     dladdr(reinterpret_cast<void*>(&OwnFolder), &info);
     return std::filesystem::canonical(info.dli_fname).parent_path();
+#endif
 }
 
 BOOL __cdecl TestInit(FILTER* fp) {
@@ -95,4 +107,4 @@ FILTER_DLL g_descriptor = MakeDescriptor();
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) FILTER_DLL* GetFilterTable() { return &g_descriptor; }
+extern "C" KELO_EXPORT FILTER_DLL* GetFilterTable() { return &g_descriptor; }
