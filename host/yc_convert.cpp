@@ -14,17 +14,21 @@ constexpr double kKr = 0.299, kKg = 0.587, kKb = 0.114;
 constexpr double kCbScale = 2.0 * (1.0 - kKb);  // 1.772
 constexpr double kCrScale = 2.0 * (1.0 - kKr);  // 1.402
 
+// Clamping comes first, so the rounding below never sees a value that does
+// not fit; halves round away from zero, as std::lround does, without its call.
 int16_t ClampToInt16(double v) {
-    return int16_t(std::clamp<long>(std::lround(v), INT16_MIN, INT16_MAX));
+    v = std::clamp<double>(v, INT16_MIN, INT16_MAX);
+    return int16_t(v >= 0 ? int(v + 0.5) : -int(-v + 0.5));
 }
 
 uint16_t ClampToCode(double v, int maxCode) {
-    return uint16_t(std::clamp<long>(std::lround(v), 0, maxCode));
+    return uint16_t(int(std::clamp<double>(v, 0, maxCode) + 0.5));
 }
 
-// Sum of n values rounded to their mean, halves away from zero.
-int RoundedMean(int sum, int n) {
-    return sum >= 0 ? (sum + n / 2) / n : -((-sum + n / 2) / n);
+// The sum of 2^log2Count values rounded to their mean, halves away from zero.
+int RoundedMean(int sum, int log2Count) {
+    const int half = (1 << log2Count) >> 1;
+    return sum >= 0 ? (sum + half) >> log2Count : -((-sum + half) >> log2Count);
 }
 
 }  // namespace
@@ -141,26 +145,31 @@ void YcConverter::PlanesFromYc(const YcFrame& frame, const Picture& picture, Sam
     Sample* lumaPlane = samples;
     Sample* cbPlane = lumaPlane + size_t(w) * h;
     Sample* crPlane = cbPlane + size_t(cw) * ch;
-    for (int y = 0; y < h; ++y) {
-        const PIXEL_YC* in = frame.Row(y);
-        Sample* luma = lumaPlane + size_t(y) * w;
-        for (int x = 0; x < w; ++x) luma[x] = Sample(ycToLuma_[uint16_t(in[x].y)]);
-    }
     for (int cy = 0; cy < ch; ++cy) {
-        const int y0 = cy << yShift, y1 = std::min(h, (cy + 1) << yShift);
+        // At an odd right or bottom edge a chroma sample covers one column or
+        // row fewer.
+        const int y0 = cy << yShift, yLog2 = y0 + 1 < h ? yShift : 0;
+        const PIXEL_YC* top = frame.Row(y0);
+        const PIXEL_YC* bottom = frame.Row(y0 + yLog2);
+        // The luma of the rows this chroma row covers, while they are at hand.
+        for (int y = y0; y <= y0 + yLog2; ++y) {
+            const PIXEL_YC* in = frame.Row(y);
+            Sample* luma = lumaPlane + size_t(y) * w;
+            for (int x = 0; x < w; ++x) luma[x] = Sample(ycToLuma_[uint16_t(in[x].y)]);
+        }
+        Sample* cbRow = cbPlane + size_t(cy) * cw;
+        Sample* crRow = crPlane + size_t(cy) * cw;
         for (int cx = 0; cx < cw; ++cx) {
-            const int x0 = cx << xShift, x1 = std::min(w, (cx + 1) << xShift);
-            int cbSum = 0, crSum = 0;
-            for (int y = y0; y < y1; ++y) {
-                const PIXEL_YC* in = frame.Row(y);
-                for (int x = x0; x < x1; ++x) {
-                    cbSum += in[x].cb;
-                    crSum += in[x].cr;
-                }
+            const int x0 = cx << xShift, xLog2 = x0 + 1 < w ? xShift : 0;
+            const int x1 = x0 + xLog2;
+            int cbSum = top[x0].cb, crSum = top[x0].cr;
+            if (xLog2) cbSum += top[x1].cb, crSum += top[x1].cr;
+            if (yLog2) {
+                cbSum += bottom[x0].cb, crSum += bottom[x0].cr;
+                if (xLog2) cbSum += bottom[x1].cb, crSum += bottom[x1].cr;
             }
-            const int n = (y1 - y0) * (x1 - x0);
-            cbPlane[size_t(cy) * cw + cx] = Sample(ycToChroma_[uint16_t(RoundedMean(cbSum, n))]);
-            crPlane[size_t(cy) * cw + cx] = Sample(ycToChroma_[uint16_t(RoundedMean(crSum, n))]);
+            cbRow[cx] = Sample(ycToChroma_[uint16_t(RoundedMean(cbSum, xLog2 + yLog2))]);
+            crRow[cx] = Sample(ycToChroma_[uint16_t(RoundedMean(crSum, xLog2 + yLog2))]);
         }
     }
 }
