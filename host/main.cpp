@@ -1,24 +1,14 @@
 // kelo-host: runs a filter plug-in over pictures and video the way the
 // editor would, without the editor.
-#include <algorithm>
-#include <cctype>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "host/byte_stream.h"
 #include "host/filter_plugin.h"
+#include "host/frame_files.h"
 #include "host/options.h"
-#include "host/test_chart.h"
-#include "host/y4m.h"
-#include "host/yc_convert.h"
-#ifdef KELO_HAVE_PNG
-#include "host/png_io.h"
-#endif
+#include "host/stage_times.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -39,47 +29,8 @@ constexpr int kDone = 0;
 constexpr int kUsageOrIoFailure = 1;
 constexpr int kPluginFailure = 2;
 
-enum class FileKind { kPng, kY4m };
-
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The host's own stages, timed for --stats.
-enum Stage { kDecode, kToYc, kFilterProc, kFromYc, kEncode, kStageCount };
-const char* const kStageNames[kStageCount] = {"decode", "to YC", "FilterProc", "from YC", "encode"};
-
-struct StageTimes {
-    double seconds[kStageCount] = {};
-
-    template <typename Work>
-    auto Time(Stage stage, Work&& work) {
-        const Clock::time_point start = Clock::now();
-        struct Stop {
-            double& total;
-            Clock::time_point start;
-            ~Stop() { total += SecondsSince(start); }
-        } stop{seconds[stage], start};
-        return work();
-    }
-};
-
 void Note(const Options& options, const std::string& text) {
     if (!options.quiet) std::fprintf(stderr, "kelo-host: %s\n", text.c_str());
-}
-
-std::string Lowercase(std::string text) {
-    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::optional<FileKind> KindByExtension(const std::string& path) {
-    const std::string extension = Lowercase(fs::path(path).extension().string());
-    if (extension == ".png") return FileKind::kPng;
-    if (extension == ".y4m") return FileKind::kY4m;
-    return std::nullopt;
 }
 
 fs::path ProgramDirectory() {
@@ -96,190 +47,6 @@ fs::path ProgramDirectory() {
 // plug-in's run changes.
 std::string Resolved(const std::string& path) {
     return path.empty() || path == "-" ? path : fs::absolute(path).string();
-}
-
-void RequirePng([[maybe_unused]] const std::string& name) {
-#ifndef KELO_HAVE_PNG
-    throw IoError(name + ": this build of kelo-host reads and writes no PNG; use Y4M");
-#endif
-}
-
-// Where frames come from: the chart, one PNG picture or a Y4M stream.
-class FrameSource {
-public:
-    FrameSource(const std::string& displayName, const std::string& path) {
-        if (path.empty()) {
-            format_ = PictureFormat{};
-            width_ = kChartWidth;
-            height_ = kChartHeight;
-            frameCount_ = 1;
-            return;
-        }
-        file_.emplace(OpenedFile::ForReading(path));
-        input_.emplace(file_->get(), displayName);
-        unsigned char magic[8];
-        const size_t got = input_->Read(magic, sizeof magic);
-        input_->Unread(magic, got);
-        if (got == sizeof magic && std::memcmp(magic, kY4mMagic, sizeof magic) == 0) {
-            kind_ = FileKind::kY4m;
-            y4m_.emplace(*input_);
-            width_ = y4m_->info().width;
-            height_ = y4m_->info().height;
-            format_ = y4m_->info().format;
-            frameCount_ = EstimateFrameCount(path);
-            return;
-        }
-#ifdef KELO_HAVE_PNG
-        if (IsPngSignature(magic, got)) {
-            picture_ = ReadPng(*input_);
-            width_ = picture_.width;
-            height_ = picture_.height;
-            format_ = picture_.format;
-            frameCount_ = 1;
-            return;
-        }
-#endif
-        throw IoError(displayName + (got == 0 ? ": is empty" : ": is neither a PNG picture nor a YUV4MPEG2 stream"));
-    }
-
-    bool IsChart() const { return !input_; }
-    FileKind kind() const { return kind_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    const PictureFormat& format() const { return format_; }
-    // Frames in the input when known beforehand, otherwise 0.
-    int frameCount() const { return frameCount_; }
-    const Y4mStreamInfo* y4mInfo() const { return y4m_ ? &y4m_->info() : nullptr; }
-
-    // Puts the next frame into `frame` (already sized); false at the end.
-    bool Next(YcFrame& frame, StageTimes& times) {
-        const int index = framesDelivered_++;
-        if (!y4m_) {
-            if (index > 0) return false;
-            if (IsChart()) {
-                DrawTestChart(frame);
-            } else {
-                const YcConverter converter(format_);
-                times.Time(kToYc, [&] { converter.ToYc(picture_, frame); });
-            }
-            return true;
-        }
-        if (!times.Time(kDecode, [&] { return y4m_->ReadFrame(picture_); })) return false;
-        if (!converter_) converter_.emplace(format_);
-        times.Time(kToYc, [&] { converter_->ToYc(picture_, frame); });
-        return true;
-    }
-
-private:
-    int EstimateFrameCount(const std::string& path) const {
-        std::error_code error;
-        const auto size = fs::file_size(path, error);
-        if (error) return 0;
-        Picture shape;
-        shape.width = width_;
-        shape.height = height_;
-        shape.format = format_;
-        return int(size / (shape.ByteCount() + std::strlen("FRAME\n")));
-    }
-
-    std::optional<OpenedFile> file_;
-    std::optional<ByteInput> input_;
-    std::optional<Y4mReader> y4m_;
-    std::optional<YcConverter> converter_;
-    Picture picture_;
-    FileKind kind_ = FileKind::kPng;
-    PictureFormat format_;
-    int width_ = 0, height_ = 0, frameCount_ = 0, framesDelivered_ = 0;
-};
-
-// Where frames go: one PNG picture or a Y4M stream, opened with the first.
-class FrameSink {
-public:
-    FrameSink(const std::string& displayName, const std::string& path, FileKind kind, const FrameSource& source)
-        : displayName_(displayName), path_(path), kind_(kind) {
-        if (kind == FileKind::kPng) {
-            RequirePng(displayName);
-            format_ = PictureFormat{ColourModel::Rgb, Chroma::k444, source.format().depth > 8 ? 16 : 8, false};
-        } else if (const Y4mStreamInfo* info = source.y4mInfo()) {
-            y4mInfo_ = *info;
-            format_ = info->format;
-        } else {
-            format_ = PictureFormat{ColourModel::YCbCr, Chroma::k444, source.format().depth > 8 ? 16 : 8, false};
-            y4mInfo_.width = source.width();
-            y4mInfo_.height = source.height();
-            y4mInfo_.format = format_;
-            y4mInfo_.otherParameters = {"F25:1", "Ip", "A1:1"};
-        }
-        converter_.emplace(format_);
-    }
-
-    FileKind kind() const { return kind_; }
-
-    void Write(const YcFrame& frame, StageTimes& times) {
-        times.Time(kFromYc, [&] { converter_->FromYc(frame, picture_); });
-        times.Time(kEncode, [&] {
-            if (!file_) {
-                file_.emplace(OpenedFile::ForWriting(path_));
-                output_.emplace(file_->get(), displayName_);
-            }
-            if (kind_ == FileKind::kY4m) {
-                if (!y4m_) y4m_.emplace(*output_, y4mInfo_);
-                y4m_->WriteFrame(picture_);
-                // Each frame is complete on the way out, whatever follows.
-                output_->Flush();
-            } else {
-                WritePicture();
-            }
-        });
-    }
-
-    void Finish() {
-        if (file_ && !file_->Close()) throw IoError(displayName_ + ": cannot write");
-    }
-
-private:
-    // A picture that could not be written completely is removed.
-    void WritePicture() {
-#ifdef KELO_HAVE_PNG
-        try {
-            WritePng(*output_, picture_);
-        } catch (const IoError&) {
-            file_.reset();
-            std::error_code ignored;
-            if (path_ != "-") fs::remove(path_, ignored);
-            throw;
-        }
-#endif
-    }
-
-    std::string displayName_, path_;
-    FileKind kind_;
-    PictureFormat format_;
-    Y4mStreamInfo y4mInfo_;
-    std::optional<YcConverter> converter_;
-    std::optional<OpenedFile> file_;
-    std::optional<ByteOutput> output_;
-    std::optional<Y4mWriter> y4m_;
-    Picture picture_;
-};
-
-void WriteComparison(const std::string& displayName, const std::string& path, const YcFrame& before,
-                     const YcFrame& after) {
-    RequirePng(displayName);
-    YcFrame sideBySide;
-    sideBySide.Resize(before.width * 2, before.height, before.width * 2);
-    for (int y = 0; y < before.height; ++y) {
-        std::copy_n(before.Row(y), before.width, sideBySide.Row(y));
-        std::copy_n(after.Row(y), after.width, sideBySide.Row(y) + before.width);
-    }
-    Picture picture;
-    YcConverter(PictureFormat{ColourModel::Rgb, Chroma::k444, 8, false}).FromYc(sideBySide, picture);
-    OpenedFile file = OpenedFile::ForWriting(path);
-    ByteOutput output(file.get(), displayName);
-#ifdef KELO_HAVE_PNG
-    WritePng(output, picture);
-#endif
-    if (!file.Close()) throw IoError(displayName + ": cannot write");
 }
 
 // Frames done and the rate, on a terminal only, for more than a few frames.
