@@ -84,19 +84,19 @@ FrameSource::FrameSource(const std::string& displayName, const std::string& path
     throw IoError(displayName + (got == 0 ? ": is empty" : ": is neither a PNG picture nor a YUV4MPEG2 stream"));
 }
 
-bool FrameSource::Next(YcFrame& frame, StageTimes& times) {
+bool FrameSource::Next(YcFrame& frame, int rowLength, StageTimes& times) {
     const int index = framesDelivered_++;
-    if (!y4m_) {
-        if (index > 0) return false;
-        if (IsChart()) {
-            DrawTestChart(frame);
-        } else {
-            const YcConverter converter(format_);
-            times.Time(kToYc, [&] { converter.ToYc(picture_, frame); });
-        }
+    if (!y4m_ && index > 0) return false;
+    if (y4m_ && !times.Time(kDecode, [&] { return y4m_->ReadFrame(picture_); })) return false;
+    // Sized only now, so that a header announcing a huge picture over no
+    // data allocates nothing for it.
+    if (frame.width != width_ || frame.height != height_ || frame.pitch != rowLength) {
+        frame.Resize(width_, height_, rowLength);
+    }
+    if (IsChart()) {
+        DrawTestChart(frame);
         return true;
     }
-    if (!times.Time(kDecode, [&] { return y4m_->ReadFrame(picture_); })) return false;
     if (!converter_) converter_.emplace(format_);
     times.Time(kToYc, [&] { converter_->ToYc(picture_, frame); });
     return true;

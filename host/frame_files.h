@@ -33,8 +33,9 @@ public:
     int frameCount() const { return frameCount_; }
     const Y4mStreamInfo* y4mInfo() const { return y4m_ ? &y4m_->info() : nullptr; }
 
-    // Puts the next frame into `frame` (already sized); false at the end.
-    bool Next(YcFrame& frame, StageTimes& times);
+    // Puts the next frame into `frame`, sized to the picture with rows of
+    // `rowLength` pixels once a frame has really arrived; false at the end.
+    bool Next(YcFrame& frame, int rowLength, StageTimes& times);
 
 private:
     int EstimateFrameCount(const std::string& path) const;

@@ -2,6 +2,7 @@
 // editor would, without the editor.
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,18 @@ public:
     void FrameDone(int done, int total) {
         constexpr int kFewFrames = 5;
         if (!enabled_ || done <= kFewFrames || SecondsSince(lastShown_) < 0.25) return;
+        Show(done, total);
+    }
+
+    // Shows the final count where progress was shown at all.
+    void Finish(int done, int total) {
+        if (!shown_) return;
+        Show(done, total);
+        std::fputc('\n', stderr);
+    }
+
+private:
+    void Show(int done, int total) {
         lastShown_ = Clock::now();
         std::fprintf(stderr, "\rkelo-host: frame %d", done);
         if (total > 0) std::fprintf(stderr, " of %d", total);
@@ -64,12 +77,6 @@ public:
         shown_ = true;
     }
 
-    void Finish() {
-        if (shown_) std::fputc('\n', stderr);
-        shown_ = false;
-    }
-
-private:
     bool enabled_;
     bool shown_ = false;
     Clock::time_point start_ = Clock::now();
@@ -129,8 +136,6 @@ int Run(const Options& options) {
                          std::to_string(source.width()));
     }
     YcFrame frame, temp, before;
-    frame.Resize(source.width(), source.height(), rowLength);
-    temp.Resize(source.width(), source.height(), rowLength);
 
     // The plug-in opens its effect by a bare name from its own folder.
     fs::current_path(fs::path(pluginPath).parent_path());
@@ -148,10 +153,11 @@ int Run(const Options& options) {
     StageTimes times;
     Progress progress(!options.quiet);
     int frames = 0;
-    while (source.Next(frame, times)) {
+    while (source.Next(frame, rowLength, times)) {
+        if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
         if (!options.compare.empty() && frames == 0) before = frame;
         if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
-            progress.Finish();
+            progress.Finish(frames, source.frameCount());
             std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d\n", frames);
             return kPluginFailure;
         }
@@ -161,7 +167,7 @@ int Run(const Options& options) {
         progress.FrameDone(frames, source.frameCount());
         if (sink.kind() == FileKind::kPng) break;
     }
-    progress.Finish();
+    progress.Finish(frames, source.frameCount());
     sink.Finish();
     if (options.stats) {
         PrintStats(times, frames, source.width(), source.height(), startUp, SecondsSince(loopStart));
@@ -190,6 +196,9 @@ int main(int argc, char** argv) {
     }
     try {
         return Run(options);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kelo-host: out of memory\n");
+        return kUsageOrIoFailure;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kelo-host: %s\n", error.what());
         return kUsageOrIoFailure;

@@ -170,6 +170,15 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         EXPECT_NE(errors.find(c.message), std::string::npos) << c.arguments << ": " << errors;
         EXPECT_FALSE(fs::exists(Path("exit.mark"))) << c.arguments;
     }
+    // 2 x 1.5 GiB of frame buffers would be refused under this limit.
+#ifdef __SANITIZE_ADDRESS__
+    const std::string memoryLimit;  // the sanitizer reserves more address space than that
+#else
+    const std::string memoryLimit = "ulimit -v 1000000 &&";
+#endif
+    std::ofstream(Path("huge.y4m")) << "YUV4MPEG2 W16384 H16384 C444p16\nFRAME\n0123456789";
+    EXPECT_EQ(Run("huge.y4m out.y4m", memoryLimit), 1);
+    EXPECT_NE(errors.find("huge.y4m: frame 0: cut short (5 of 805306368 samples)"), std::string::npos) << errors;
     std::ofstream(Path("junk.y4m")) << "not a picture";
     EXPECT_EQ(Run("junk.y4m"), 1);
     EXPECT_NE(errors.find("junk.y4m: is neither a PNG picture nor a YUV4MPEG2 stream"), std::string::npos) << errors;
