@@ -66,13 +66,13 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
     std::istringstream tokens(line.substr(10));
     std::string token;
     bool haveWidth = false, haveHeight = false;
-    std::string colourSpace = "420jpeg";
+    info_.colourSpace = "420jpeg";
     while (tokens >> token) {
         const std::string value = token.substr(1);
         switch (token[0]) {
         case 'W': haveWidth = ParseInt(value, info_.width); break;
         case 'H': haveHeight = ParseInt(value, info_.height); break;
-        case 'C': colourSpace = value; break;
+        case 'C': info_.colourSpace = value; break;
         default:
             if (token == "XCOLORRANGE=FULL") info_.format.fullRange = true;
             if (token == "XCOLORRANGE=LIMITED") info_.format.fullRange = false;
@@ -85,8 +85,8 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
         throw IoError(input_.name() + ": picture size " + std::to_string(info_.width) + "x" +
                       std::to_string(info_.height) + " is outside 1.." + std::to_string(kMaxPictureSide));
     }
-    if (!ParseY4mColourSpace(colourSpace, info_.format)) {
-        throw IoError(input_.name() + ": unsupported colour space C" + colourSpace +
+    if (!ParseY4mColourSpace(info_.colourSpace, info_.format)) {
+        throw IoError(input_.name() + ": unsupported colour space C" + info_.colourSpace +
                       " (4:2:0, 4:2:2 or 4:4:4 at 8 to 16 bits are supported)");
     }
     info_.format.fullRange = fullRange;
@@ -133,7 +133,8 @@ bool Y4mReader::ReadFrame(Picture& picture) {
 
 Y4mWriter::Y4mWriter(ByteOutput& output, const Y4mStreamInfo& info) : output_(output) {
     std::string header = std::string(kY4mMagic) + " W" + std::to_string(info.width) + " H" +
-                         std::to_string(info.height) + " C" + Y4mColourSpace(info.format);
+                         std::to_string(info.height) + " C" +
+                         (info.colourSpace.empty() ? Y4mColourSpace(info.format) : info.colourSpace);
     for (const std::string& parameter : info.otherParameters) header += " " + parameter;
     header += "\n";
     output_.Write(header.data(), header.size());

@@ -11,6 +11,10 @@ struct Y4mStreamInfo {
     int width = 0;
     int height = 0;
     PictureFormat format;
+    // The colour-space parameter as the input spelt it, so that a 4:2:0
+    // chroma siting ("420mpeg2", "420paldv") survives the trip; empty: the
+    // writer spells it from `format`.
+    std::string colourSpace;
     // Header parameters other than size and colour space (frame rate,
     // interlacing, aspect, extensions), passed on to the output unchanged.
     std::vector<std::string> otherParameters;

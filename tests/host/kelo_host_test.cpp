@@ -42,10 +42,10 @@ protected:
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
     // Frame i has Y = 16 + i in every pixel and chroma at 128.
-    void WriteClip(const std::string& name, int frames, PictureFormat format = {}) {
+    void WriteClip(const std::string& name, int frames, PictureFormat format = {}, const std::string& colourSpace = "") {
         std::FILE* file = std::fopen(Path(name).c_str(), "wb");
         ByteOutput output(file, name);
-        Y4mWriter writer(output, Y4mStreamInfo{33, 17, format, {"F25:1", "Ip"}});
+        Y4mWriter writer(output, Y4mStreamInfo{33, 17, format, colourSpace, {"F25:1", "Ip"}});
         for (int i = 0; i < frames; ++i) {
             Picture picture;
             picture.width = 33;
@@ -110,7 +110,7 @@ TEST_F(KeloHost, CorrectsTheChartAndWritesTheBeforeAndAfterPicture) {
 
 TEST_F(KeloHost, PipesY4mThroughUnchangedWhenTheFilterChangesNothing) {
     // "F16" makes the test plug-in answer in the second buffer.
-    WriteClip("in.y4m", 3, PictureFormat{ColourModel::YCbCr, Chroma::k420, 8, false});
+    WriteClip("in.y4m", 3, PictureFormat{ColourModel::YCbCr, Chroma::k420, 8, false}, "420mpeg2");
     ASSERT_EQ(Run("--set F16=1 - - <in.y4m >out.y4m"), 0) << errors;
     std::ifstream in(Path("in.y4m"), std::ios::binary), out(Path("out.y4m"), std::ios::binary);
     std::stringstream inBytes, outBytes;

@@ -22,7 +22,7 @@ TEST(Y4m, WritesAndReadsEveryLayoutAndDepthAtOddSizes) {
         PictureFormat format;
         ASSERT_TRUE(ParseY4mColourSpace(colourSpace, format)) << colourSpace;
         const Picture picture = NumberedPicture(35, 19, format);
-        Y4mStreamInfo info{35, 19, format, {"F30000:1001", "It", "A1:1", "XYSCSS=420JPEG"}};
+        Y4mStreamInfo info{35, 19, format, colourSpace, {"F30000:1001", "It", "A1:1", "XYSCSS=420JPEG"}};
         TempFile file(std::tmpfile());
         ByteOutput output(file.get(), "round.y4m");
         Y4mWriter writer(output, info);
@@ -36,6 +36,7 @@ TEST(Y4m, WritesAndReadsEveryLayoutAndDepthAtOddSizes) {
         EXPECT_EQ(reader.info().width, 35);
         EXPECT_EQ(reader.info().height, 19);
         EXPECT_EQ(reader.info().format, format) << colourSpace;
+        EXPECT_EQ(reader.info().colourSpace, colourSpace);
         EXPECT_EQ(reader.info().otherParameters, info.otherParameters);
         Picture back;
         for (int frame = 0; frame < 2; ++frame) {
