@@ -125,7 +125,8 @@ void ApplySetting(const FilterDescription& description, const std::string& assig
     for (size_t i = 0; i < description.checks.size(); ++i) {
         if (description.checks[i].name != name) continue;
         if (!isInteger || (value != 0 && value != 1)) {
-            throw SettingError("--set " + assignment + ": \"" + name + "\" takes 0 or 1\n" + ValidSettings(description));
+            throw SettingError("--set " + assignment + ": \"" + name + "\" takes 0 or 1\n" +
+                               ValidSettings(description));
         }
         settings.check[i] = value;
         return;

@@ -72,7 +72,9 @@ bool ReadRows(png_structp png, std::vector<Sample>& samples, size_t rowSamples, 
     samples.clear();
     for (uint32_t y = 0; y < height; ++y) {
         const size_t needed = rowSamples * (y + 1);
-        if (samples.size() < needed) samples.resize(std::min(rowSamples * height, std::max(needed, samples.size() * 2)));
+        if (samples.size() < needed) {
+            samples.resize(std::min(rowSamples * height, std::max(needed, samples.size() * 2)));
+        }
         png_read_row(png, row(y), nullptr);
     }
     return true;
@@ -96,7 +98,8 @@ bool Decode(png_structp png, png_infop info, Picture* picture) {
     if (bitDepth == 16) png_set_swap(png);
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_channels(png, info) != 3 || png_get_rowbytes(png, info) != size_t(width) * 3 * (bitDepth == 16 ? 2 : 1)) {
+    const size_t rowBytes = size_t(width) * 3 * (bitDepth == 16 ? 2 : 1);
+    if (png_get_channels(png, info) != 3 || png_get_rowbytes(png, info) != rowBytes) {
         png_error(png, "unexpected layout after conversion to RGB");
     }
 

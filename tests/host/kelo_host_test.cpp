@@ -42,7 +42,8 @@ protected:
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
     // Frame i has Y = 16 + i in every pixel and chroma at 128.
-    void WriteClip(const std::string& name, int frames, PictureFormat format = {}, const std::string& colourSpace = "") {
+    void WriteClip(const std::string& name, int frames, PictureFormat format = {},
+                   const std::string& colourSpace = "") {
         std::FILE* file = std::fopen(Path(name).c_str(), "wb");
         ByteOutput output(file, name);
         Y4mWriter writer(output, Y4mStreamInfo{33, 17, format, colourSpace, {"F25:1", "Ip"}});
@@ -198,7 +199,8 @@ TEST_F(KeloHost, DescribesWithoutStartingTheFilterAndHelps) {
 TEST_F(KeloHost, StatsNameEveryStage) {
     WriteClip("in.y4m", 2);
     ASSERT_EQ(Run("--stats in.y4m out.y4m"), 0) << errors;
-    for (const char* stage : {"2 frames of 33x17", "decode", "to YC", "FilterProc", "from YC", "encode", "host's own"}) {
+    for (const char* stage :
+         {"2 frames of 33x17", "decode", "to YC", "FilterProc", "from YC", "encode", "host's own"}) {
         EXPECT_NE(errors.find(stage), std::string::npos) << stage << " missing from:\n" << errors;
     }
 }
