@@ -66,17 +66,17 @@ std::FILE* StandardStream(std::FILE* stream) {
 
 }  // namespace
 
-OpenedFile OpenedFile::ForReading(const std::string& path) {
+OpenedFile OpenedFile::ForReading(const std::string& path, const std::string& name) {
     if (path == "-") return OpenedFile(StandardStream(stdin), false);
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) throw IoError(path + ": cannot open: " + std::strerror(errno));
+    if (!file) throw IoError(name + ": cannot open: " + std::strerror(errno));
     return OpenedFile(file, true);
 }
 
-OpenedFile OpenedFile::ForWriting(const std::string& path) {
+OpenedFile OpenedFile::ForWriting(const std::string& path, const std::string& name) {
     if (path == "-") return OpenedFile(StandardStream(stdout), false);
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) throw IoError(path + ": cannot create: " + std::strerror(errno));
+    if (!file) throw IoError(name + ": cannot create: " + std::strerror(errno));
     return OpenedFile(file, true);
 }
 

@@ -51,12 +51,13 @@ private:
     std::string name_;
 };
 
-// Opens the named file, or standard input/output for "-" (binary mode).
-// The result closes what it opened.
+// Opens the file at `path`, or standard input/output for "-" (binary mode);
+// failures name the file as the user spelt it. The result closes what it
+// opened.
 class OpenedFile {
 public:
-    static OpenedFile ForReading(const std::string& path);
-    static OpenedFile ForWriting(const std::string& path);
+    static OpenedFile ForReading(const std::string& path, const std::string& name);
+    static OpenedFile ForWriting(const std::string& path, const std::string& name);
     OpenedFile(OpenedFile&& other) noexcept : file_(other.file_), owned_(other.owned_) { other.file_ = nullptr; }
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;

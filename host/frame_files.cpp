@@ -33,7 +33,7 @@ void WritePngFile(const std::string& displayName, [[maybe_unused]] const std::st
                   [[maybe_unused]] const Picture& picture) {
     RequirePng(displayName);
 #ifdef KELO_HAVE_PNG
-    OpenedFile file = OpenedFile::ForWriting(path);
+    OpenedFile file = OpenedFile::ForWriting(path, displayName);
     try {
         ByteOutput output(file.get(), displayName);
         WritePng(output, picture);
@@ -57,7 +57,7 @@ FrameSource::FrameSource(const std::string& displayName, const std::string& path
         frameCount_ = 1;
         return;
     }
-    file_.emplace(OpenedFile::ForReading(path));
+    file_.emplace(OpenedFile::ForReading(path, displayName));
     input_.emplace(file_->get(), displayName);
     unsigned char magic[8];
     const size_t got = input_->Read(magic, sizeof magic);
@@ -139,7 +139,7 @@ void FrameSink::Write(const YcFrame& frame, StageTimes& times) {
             return;
         }
         if (!file_) {
-            file_.emplace(OpenedFile::ForWriting(path_));
+            file_.emplace(OpenedFile::ForWriting(path_, displayName_));
             output_.emplace(file_->get(), displayName_);
             y4m_.emplace(*output_, y4mInfo_);
         }

@@ -160,7 +160,8 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
     } cases[] = {
         {"--set 'Q=1'", "the filter has no setting \"Q\""},
         {"in.y4m out.bmp", "out.bmp: the output's name must end in .png or .y4m"},
-        {"missing.y4m", "missing.y4m: cannot open"},
+        {"missing.y4m", "kelo-host: missing.y4m: cannot open"},
+        {"in.y4m no/such/dir/out.y4m", "kelo-host: no/such/dir/out.y4m: cannot create"},
         {"--max-w 100", "--max-w 100 is shorter than the picture's width 1920"},
         {"--bogus", "unknown option --bogus"},
         {"--plugin /nonexistent.auf", "cannot load the plug-in"},
