@@ -161,7 +161,6 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         {"--set 'Q=1'", "the filter has no setting \"Q\""},
         {"in.y4m out.bmp", "out.bmp: the output's name must end in .png or .y4m"},
         {"missing.y4m", "kelo-host: missing.y4m: cannot open"},
-        {"in.y4m no/such/dir/out.y4m", "kelo-host: no/such/dir/out.y4m: cannot create"},
         {"--max-w 100", "--max-w 100 is shorter than the picture's width 1920"},
         {"--bogus", "unknown option --bogus"},
         {"--plugin /nonexistent.auf", "cannot load the plug-in"},
@@ -172,6 +171,9 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         EXPECT_NE(errors.find(c.message), std::string::npos) << c.arguments << ": " << errors;
         EXPECT_FALSE(fs::exists(Path("exit.mark"))) << c.arguments;
     }
+    // The output is created with the first frame, after the filter started.
+    EXPECT_EQ(Run("in.y4m no/such/dir/out.y4m"), 1);
+    EXPECT_NE(errors.find("kelo-host: no/such/dir/out.y4m: cannot create"), std::string::npos) << errors;
     // 2 x 1.5 GiB of frame buffers would be refused under this limit.
 #ifdef __SANITIZE_ADDRESS__
     const std::string memoryLimit;  // the sanitizer reserves more address space than that
