@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cstdint>
 
+#include "host/utf8_path.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -64,18 +66,27 @@ std::FILE* StandardStream(std::FILE* stream) {
     return stream;
 }
 
+std::FILE* Open(const std::string& path, const char* mode) {
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::strlen(mode));
+    return _wfopen(Utf8Path(path).c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
 }  // namespace
 
 OpenedFile OpenedFile::ForReading(const std::string& path, const std::string& name) {
     if (path == "-") return OpenedFile(StandardStream(stdin), false);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = Open(path, "rb");
     if (!file) throw IoError(name + ": cannot open: " + std::strerror(errno));
     return OpenedFile(file, true);
 }
 
 OpenedFile OpenedFile::ForWriting(const std::string& path, const std::string& name) {
     if (path == "-") return OpenedFile(StandardStream(stdout), false);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = Open(path, "wb");
     if (!file) throw IoError(name + ": cannot create: " + std::strerror(errno));
     return OpenedFile(file, true);
 }

@@ -8,7 +8,7 @@
 #include "host/codepage.h"
 
 #ifdef _WIN32
-#include <filesystem>
+#include "host/utf8_path.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -138,7 +138,7 @@ void ApplySetting(const FilterDescription& description, const std::string& assig
 #ifdef _WIN32
 
 PluginLibrary::PluginLibrary(const std::string& path) {
-    HMODULE module = LoadLibraryW(std::filesystem::path(path).wstring().c_str());
+    HMODULE module = LoadLibraryW(Utf8Path(path).wstring().c_str());
     if (!module) throw PluginError(path + ": cannot load (error " + std::to_string(GetLastError()) + ")");
     module_ = module;
     // FARPROC stands for any export; the cast through void (*)() says so.

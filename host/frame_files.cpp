@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "host/test_chart.h"
+#include "host/utf8_path.h"
 #ifdef KELO_HAVE_PNG
 #include "host/png_io.h"
 #endif
@@ -13,7 +14,7 @@
 namespace fs = std::filesystem;
 
 std::optional<FileKind> KindByExtension(const std::string& path) {
-    std::string extension = fs::path(path).extension().string();
+    std::string extension = Utf8String(Utf8Path(path).extension());
     for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
     if (extension == ".png") return FileKind::kPng;
     if (extension == ".y4m") return FileKind::kY4m;
@@ -41,7 +42,7 @@ void WritePngFile(const std::string& displayName, [[maybe_unused]] const std::st
     } catch (const IoError&) {
         file.Close();
         std::error_code ignored;
-        if (path != "-") fs::remove(path, ignored);
+        if (path != "-") fs::remove(Utf8Path(path), ignored);
         throw;
     }
 #endif
@@ -104,7 +105,7 @@ bool FrameSource::Next(YcFrame& frame, int rowLength, StageTimes& times) {
 
 int FrameSource::EstimateFrameCount(const std::string& path) const {
     std::error_code error;
-    const auto size = fs::file_size(path, error);
+    const auto size = fs::file_size(Utf8Path(path), error);
     if (error) return 0;
     Picture shape;
     shape.width = width_;

@@ -10,9 +10,11 @@
 #include "host/frame_files.h"
 #include "host/options.h"
 #include "host/stage_times.h"
+#include "host/utf8_path.h"
 
 #ifdef _WIN32
 #include <io.h>
+#include <shellapi.h>
 #else
 #include <csignal>
 #include <unistd.h>
@@ -47,7 +49,7 @@ fs::path ProgramDirectory() {
 // A user's path made independent of the current directory, which the
 // plug-in's run changes.
 std::string Resolved(const std::string& path) {
-    return path.empty() || path == "-" ? path : fs::absolute(path).string();
+    return path.empty() || path == "-" ? path : Utf8String(fs::absolute(Utf8Path(path)));
 }
 
 // Frames done and the rate, on a terminal only, for more than a few frames.
@@ -101,7 +103,7 @@ void PrintStats(const StageTimes& times, int frames, int width, int height, doub
 int Run(const Options& options) {
     const Clock::time_point start = Clock::now();
     const std::string pluginPath =
-        options.plugin.empty() ? (ProgramDirectory() / "kelo.auf").string() : Resolved(options.plugin);
+        options.plugin.empty() ? Utf8String(ProgramDirectory() / "kelo.auf") : Resolved(options.plugin);
     PluginLibrary library(pluginPath);
     const FilterDescription description = DescribeFilter(library.descriptor());
     if (options.describe) {
@@ -138,7 +140,7 @@ int Run(const Options& options) {
     YcFrame frame, temp, before;
 
     // The plug-in opens its effect by a bare name from its own folder.
-    fs::current_path(fs::path(pluginPath).parent_path());
+    fs::current_path(Utf8Path(pluginPath).parent_path());
     RunningFilter filter(library.descriptor(), settings);
     if (!filter.Init()) {
         std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
@@ -175,17 +177,34 @@ int Run(const Options& options) {
     return kDone;
 }
 
+// The command line in UTF-8, whatever the system's narrow encoding.
+std::vector<std::string> Arguments([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(Utf8String(fs::path(wide[i])));
+    LocalFree(wide);
+    return arguments;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
+#ifdef _WIN32
+    // Names and messages are UTF-8.
+    SetConsoleOutputCP(CP_UTF8);
+#else
     // A closed pipe downstream is an output error like any other, reported
     // after FilterExit, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     Options options;
     try {
-        options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        options = ParseOptions(Arguments(argc, argv));
     } catch (const UsageError& error) {
         std::fprintf(stderr, "kelo-host: %s\nTry 'kelo-host --help'.\n", error.what());
         return kUsageOrIoFailure;
