@@ -15,14 +15,15 @@ constexpr double kCbScale = 2.0 * (1.0 - kKb);  // 1.772
 constexpr double kCrScale = 2.0 * (1.0 - kKr);  // 1.402
 
 // Clamping comes first, so the rounding below never sees a value that does
-// not fit; halves round away from zero, as std::lround does, without its call.
+// not fit. Halves round away from zero, as std::lround does, but without a
+// call or a branch: the conversion truncates towards zero.
 int16_t ClampToInt16(double v) {
-    v = std::clamp<double>(v, INT16_MIN, INT16_MAX);
-    return int16_t(v >= 0 ? int(v + 0.5) : -int(-v + 0.5));
+    v = std::min(std::max(v, double(INT16_MIN)), double(INT16_MAX));
+    return int16_t(int(v + std::copysign(0.5, v)));
 }
 
 uint16_t ClampToCode(double v, int maxCode) {
-    return uint16_t(int(std::clamp<double>(v, 0, maxCode) + 0.5));
+    return uint16_t(int(std::min(std::max(v, 0.0), double(maxCode)) + 0.5));
 }
 
 // The sum of 2^log2Count values rounded to their mean, halves away from zero.
@@ -34,15 +35,17 @@ int RoundedMean(int sum, int log2Count) {
 }  // namespace
 
 PIXEL_YC YcFromRgb(double r, double g, double b) {
-    double luma = kKr * r + kKg * g + kKb * b;
-    return PIXEL_YC{ClampToInt16(luma * kYcWhite), ClampToInt16((b - luma) / kCbScale * kYcWhite),
-                    ClampToInt16((r - luma) / kCrScale * kYcWhite)};
+    constexpr double kCbFromDifference = kYcWhite / kCbScale, kCrFromDifference = kYcWhite / kCrScale;
+    const double luma = kKr * r + kKg * g + kKb * b;
+    return PIXEL_YC{ClampToInt16(luma * kYcWhite), ClampToInt16((b - luma) * kCbFromDifference),
+                    ClampToInt16((r - luma) * kCrFromDifference)};
 }
 
 void RgbFromYc(const PIXEL_YC& yc, double rgb[3]) {
-    double luma = yc.y / kYcWhite, cb = yc.cb / kYcWhite, cr = yc.cr / kYcWhite;
+    constexpr double kGreenFromCb = kKb * kCbScale / kKg, kGreenFromCr = kKr * kCrScale / kKg;
+    const double luma = yc.y / kYcWhite, cb = yc.cb / kYcWhite, cr = yc.cr / kYcWhite;
     rgb[0] = luma + kCrScale * cr;
-    rgb[1] = luma - (kKb * kCbScale / kKg) * cb - (kKr * kCrScale / kKg) * cr;
+    rgb[1] = luma - kGreenFromCb * cb - kGreenFromCr * cr;
     rgb[2] = luma + kCbScale * cb;
 }
 
