@@ -27,9 +27,13 @@ std::string NameAt(const char* const* names, int32_t index, const char* table) {
     return Cp932ToUtf8(names[index]);
 }
 
+// Columns are as wide as characters, not UTF-8 bytes, count.
+size_t CharacterCount(const std::string& text) {
+    return size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
 std::string PadRight(const std::string& text, size_t width) {
-    // Column widths count characters, not UTF-8 bytes.
-    size_t characters = size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    const size_t characters = CharacterCount(text);
     return text + std::string(width > characters ? width - characters : 0, ' ');
 }
 
@@ -78,8 +82,8 @@ FilterDescription DescribeFilter(const FILTER_DLL& descriptor) {
 
 std::string FormatDescription(const FilterDescription& description) {
     size_t nameWidth = 0;
-    for (const auto& track : description.tracks) nameWidth = std::max(nameWidth, track.name.size());
-    for (const auto& check : description.checks) nameWidth = std::max(nameWidth, check.name.size());
+    for (const auto& track : description.tracks) nameWidth = std::max(nameWidth, CharacterCount(track.name));
+    for (const auto& check : description.checks) nameWidth = std::max(nameWidth, CharacterCount(check.name));
     std::string text = description.name + "\n";
     if (!description.information.empty()) text += "  " + description.information + "\n";
     text += "track bars (" + std::to_string(description.tracks.size()) + "):\n";
