@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets up, builds and runs every test: the Linux build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows cross build
-# with its checks under Wine (reported as skipped where Wine is missing).
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows cross build
+# with its checks under Wine (reported as skipped where Wine is missing), and
+# a bounded fuzzing run of the file readers.
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/setup.sh
@@ -14,3 +15,4 @@ done
 cmake --preset windows-i686 >/dev/null
 cmake --build --preset windows-i686 -j "$jobs"
 ctest --preset windows-i686
+sh tools/run-fuzz.sh

@@ -1,0 +1,225 @@
+// kelo-host: runs a filter plug-in over pictures and video the way the
+// editor would, without the editor.
+#include <cstdio>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host/filter_plugin.h"
+#include "host/frame_files.h"
+#include "host/options.h"
+#include "host/stage_times.h"
+#include "host/utf8_path.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <shellapi.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The real host's frame buffer is larger than the picture; so is this one's.
+constexpr int kRowPadding = 64;
+
+// Exit statuses.
+constexpr int kDone = 0;
+constexpr int kUsageOrIoFailure = 1;
+constexpr int kPluginFailure = 2;
+
+void Note(const Options& options, const std::string& text) {
+    if (!options.quiet) std::fprintf(stderr, "kelo-host: %s\n", text.c_str());
+}
+
+fs::path ProgramDirectory() {
+#ifdef _WIN32
+    wchar_t buffer[32768];
+    DWORD length = GetModuleFileNameW(nullptr, buffer, DWORD(std::size(buffer)));
+    return fs::path(std::wstring(buffer, length)).parent_path();
+#else
+    return fs::read_symlink("/proc/self/exe").parent_path();
+#endif
+}
+
+// A user's path made independent of the current directory, which the
+// plug-in's run changes.
+std::string Resolved(const std::string& path) {
+    return path.empty() || path == "-" ? path : Utf8String(fs::absolute(Utf8Path(path)));
+}
+
+// Frames done and the rate, on a terminal only, for more than a few frames.
+class Progress {
+public:
+    explicit Progress(bool enabled) : enabled_(enabled && isatty(fileno(stderr))) {}
+
+    void FrameDone(int done, int total) {
+        constexpr int kFewFrames = 5;
+        if (!enabled_ || done <= kFewFrames || SecondsSince(lastShown_) < 0.25) return;
+        Show(done, total);
+    }
+
+    // Shows the final count where progress was shown at all.
+    void Finish(int done, int total) {
+        if (!shown_) return;
+        Show(done, total);
+        std::fputc('\n', stderr);
+    }
+
+private:
+    void Show(int done, int total) {
+        lastShown_ = Clock::now();
+        std::fprintf(stderr, "\rkelo-host: frame %d", done);
+        if (total > 0) std::fprintf(stderr, " of %d", total);
+        std::fprintf(stderr, ", %.1f fps   ", done / SecondsSince(start_));
+        shown_ = true;
+    }
+
+    bool enabled_;
+    bool shown_ = false;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point lastShown_ = start_;
+};
+
+// `total` is the time of the frame loop; start-up (loading the plug-in,
+// FilterInit, opening the input) is shown on its own.
+void PrintStats(const StageTimes& times, int frames, int width, int height, double startUp, double total) {
+    std::fprintf(stderr, "kelo-host: %d frame%s of %dx%d in %.3f s: %.2f fps (start-up before them: %.3f s)\n",
+                 frames, frames == 1 ? "" : "s", width, height, total, total > 0 ? frames / total : 0.0, startUp);
+    double hostOwn = 0;
+    for (int stage = 0; stage < kStageCount; ++stage) {
+        const double seconds = times.seconds[stage];
+        if (stage != kFilterProc) hostOwn += seconds;
+        std::fprintf(stderr, "  %-12s %9.3f s %6.1f %%  %8.2f ms/frame\n", kStageNames[stage], seconds,
+                     total > 0 ? 100 * seconds / total : 0.0, frames > 0 ? 1000 * seconds / frames : 0.0);
+    }
+    std::fprintf(stderr, "  %-12s %9.3f s %6.1f %%\n", "host's own", hostOwn, total > 0 ? 100 * hostOwn / total : 0.0);
+}
+
+int Run(const Options& options) {
+    const Clock::time_point start = Clock::now();
+    const std::string pluginPath =
+        options.plugin.empty() ? Utf8String(ProgramDirectory() / "kelo.auf") : Resolved(options.plugin);
+    PluginLibrary library(pluginPath);
+    const FilterDescription description = DescribeFilter(library.descriptor());
+    if (options.describe) {
+        std::fputs(FormatDescription(description).c_str(), stdout);
+        return kDone;
+    }
+    FilterSettings settings = DefaultSettings(description);
+    for (const std::string& assignment : options.settings) ApplySetting(description, assignment, settings);
+
+    FrameSource source(options.input, Resolved(options.input));
+    std::string outputName = options.output;
+    FileKind outputKind = source.kind();
+    if (outputName.empty()) {
+#ifdef KELO_HAVE_PNG
+        outputName = source.kind() == FileKind::kPng ? "kelo-out.png" : "kelo-out.y4m";
+#else
+        outputName = "kelo-out.y4m";
+        outputKind = FileKind::kY4m;
+#endif
+    } else if (outputName != "-") {
+        const std::optional<FileKind> kind = KindByExtension(outputName);
+        if (!kind) throw UsageError(outputName + ": the output's name must end in .png or .y4m");
+        outputKind = *kind;
+    }
+    if (!options.compare.empty()) RequirePng(options.compare);
+    FrameSink sink(outputName, Resolved(outputName), outputKind, source);
+    const std::string comparePath = Resolved(options.compare);
+
+    const int rowLength = options.maxWidth ? options.maxWidth : source.width() + kRowPadding;
+    if (rowLength < source.width()) {
+        throw UsageError("--max-w " + std::to_string(rowLength) + " is shorter than the picture's width " +
+                         std::to_string(source.width()));
+    }
+    YcFrame frame, temp, before;
+
+    // The plug-in opens its effect by a bare name from its own folder.
+    fs::current_path(Utf8Path(pluginPath).parent_path());
+    RunningFilter filter(library.descriptor(), settings);
+    if (!filter.Init()) {
+        std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
+        return kPluginFailure;
+    }
+    if (source.y4mInfo() && sink.kind() == FileKind::kPng) {
+        Note(options, "a PNG holds one picture: only the first frame is processed");
+    }
+
+    const double startUp = SecondsSince(start);
+    const Clock::time_point loopStart = Clock::now();
+    StageTimes times;
+    Progress progress(!options.quiet);
+    int frames = 0;
+    while (source.Next(frame, rowLength, times)) {
+        if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
+        if (!options.compare.empty() && frames == 0) before = frame;
+        if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
+            progress.Finish(frames, source.frameCount());
+            std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d\n", frames);
+            return kPluginFailure;
+        }
+        if (!options.compare.empty() && frames == 0) WriteComparison(options.compare, comparePath, before, frame);
+        sink.Write(frame, times);
+        ++frames;
+        progress.FrameDone(frames, source.frameCount());
+        if (sink.kind() == FileKind::kPng) break;
+    }
+    progress.Finish(frames, source.frameCount());
+    sink.Finish();
+    if (options.stats) {
+        PrintStats(times, frames, source.width(), source.height(), startUp, SecondsSince(loopStart));
+    }
+    return kDone;
+}
+
+// The command line in UTF-8, whatever the system's narrow encoding.
+std::vector<std::string> Arguments([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(Utf8String(fs::path(wide[i])));
+    LocalFree(wide);
+    return arguments;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Names and messages are UTF-8.
+    SetConsoleOutputCP(CP_UTF8);
+#else
+    // A closed pipe downstream is an output error like any other, reported
+    // after FilterExit, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    Options options;
+    try {
+        options = ParseOptions(Arguments(argc, argv));
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "kelo-host: %s\nTry 'kelo-host --help'.\n", error.what());
+        return kUsageOrIoFailure;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return kDone;
+    }
+    try {
+        return Run(options);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kelo-host: out of memory\n");
+        return kUsageOrIoFailure;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelo-host: %s\n", error.what());
+        return kUsageOrIoFailure;
+    }
+}

@@ -1,0 +1,84 @@
+#include "host/options.h"
+
+#include <charconv>
+
+const char kUsage[] =
+    "usage: kelo-host [options] [INPUT [OUTPUT]]\n"
+    "  INPUT    .y4m or .png file, or - for standard input; none: the built-in test chart\n"
+    "  OUTPUT   .y4m or .png, chosen by extension; - writes standard output in the input's format;\n"
+    "           default: kelo-out.png (chart or PNG input) or kelo-out.y4m\n"
+    "  --plugin PATH        the plug-in (default: kelo.auf beside this program)\n"
+    "  --set NAME=VALUE     a track bar (integer in its range) or check box (0 or 1) by its name;\n"
+    "                       repeatable\n"
+    "  --describe           print the plug-in's settings and exit\n"
+    "  --compare FILE.png   write the first frame before and after, side by side\n"
+    "  --max-w N            the row length of the host's frame buffer (default: width + 64)\n"
+    "  --stats              print the time of each stage and the frame rate at the end\n"
+    "  --quiet              no progress or notes on standard error\n"
+    "  --help               this text\n"
+    "exit status: 0 done; 1 usage, input or output error; 2 the plug-in failed\n";
+
+namespace {
+
+// The longest row the host offers, matching the largest picture it reads.
+constexpr int kMaxRowLength = 16384 + 4096;
+
+}  // namespace
+
+Options ParseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        const bool isOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
+        if (!isOption) {
+            if (argument.empty()) throw UsageError("empty file name");
+            positional.push_back(argument);
+            continue;
+        }
+        if (argument.compare(0, 2, "--") != 0) throw UsageError("unknown option " + argument);
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value" and "--name value" are the same.
+        std::string value;
+        bool hasValue = false;
+        if (size_t equals = argument.find('='); equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument.resize(equals);
+            hasValue = true;
+        }
+        const auto takeValue = [&]() {
+            if (!hasValue && i + 1 < arguments.size()) value = arguments[++i];
+            else if (!hasValue) value.clear();
+            if (value.empty()) throw UsageError(argument + " needs a value");
+            return value;
+        };
+        const auto noValue = [&](bool& flag) {
+            if (hasValue) throw UsageError(argument + " takes no value");
+            flag = true;
+        };
+        if (argument == "--plugin") options.plugin = takeValue();
+        else if (argument == "--set") options.settings.push_back(takeValue());
+        else if (argument == "--compare") options.compare = takeValue();
+        else if (argument == "--max-w") {
+            const std::string text = takeValue();
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), options.maxWidth);
+            if (text.empty() || ec != std::errc() || end != text.data() + text.size() || options.maxWidth < 1 ||
+                options.maxWidth > kMaxRowLength) {
+                throw UsageError("--max-w " + text + ": expected a row length from 1 to " +
+                                 std::to_string(kMaxRowLength));
+            }
+        } else if (argument == "--describe") noValue(options.describe);
+        else if (argument == "--stats") noValue(options.stats);
+        else if (argument == "--quiet") noValue(options.quiet);
+        else if (argument == "--help") noValue(options.help);
+        else throw UsageError("unknown option " + argument);
+    }
+    if (positional.size() > 2) throw UsageError("too many arguments: " + positional[2]);
+    if (positional.size() > 0) options.input = positional[0];
+    if (positional.size() > 1) options.output = positional[1];
+    return options;
+}

@@ -1,0 +1,29 @@
+// The command line of kelo-host.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::string input;   // empty: the built-in chart; "-": standard input
+    std::string output;  // empty: the default name; "-": standard output
+    std::string plugin;  // empty: kelo.auf beside the program
+    std::vector<std::string> settings;  // NAME=VALUE, in order
+    std::string compare;                // empty: no before/after picture
+    int maxWidth = 0;                   // 0: the picture's width + 64
+    bool describe = false;
+    bool stats = false;
+    bool quiet = false;
+    bool help = false;
+};
+
+// Throws UsageError for unknown options, missing or malformed values and
+// extra arguments.
+Options ParseOptions(const std::vector<std::string>& arguments);
+
+extern const char kUsage[];

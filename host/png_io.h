@@ -1,0 +1,17 @@
+// PNG pictures through libpng: 8- and 16-bit grey, grey+alpha, RGB, RGBA and
+// palette images in, 8- or 16-bit RGB out.
+#pragma once
+
+#include <cstddef>
+
+#include "host/byte_stream.h"
+#include "host/picture.h"
+
+constexpr size_t kPngSignatureSize = 8;
+bool IsPngSignature(const unsigned char* bytes, size_t size);
+
+// Reads one picture as interleaved R'G'B' (grey expanded, alpha dropped).
+// Throws IoError naming the file when it is malformed or cut short.
+Picture ReadPng(ByteInput& input);
+// Writes an Rgb picture of depth 8 or 16.
+void WritePng(ByteOutput& output, const Picture& picture);
