@@ -9,41 +9,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "platform/win32/utf8.h"
+
 namespace {
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Unpaired surrogates become U+FFFD: the text is only shown, never parsed.
-std::string ToUtf8(LPCWSTR text) {
-    std::string out;
-    for (const WCHAR* p = text; *p != 0; ++p) {
-        char32_t c = *p;
-        if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-            ++p;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
-}
 
 // Unbuffered: the fragments of one report must reach the stream in order,
 // interleaved correctly with anything else the process writes there.
@@ -60,13 +28,13 @@ void WriteStderr(const std::string& text) {
 
 class StderrSink final : public ReportSink {
 public:
-    void DebugOutput(LPCWSTR text) override { WriteStderr(ToUtf8(text)); }
+    void DebugOutput(LPCWSTR text) override { WriteStderr(Utf16ToUtf8(text)); }
 
     int MessageBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) override {
         int answer = IDNO;
         const char* policy = std::getenv("KELO_MESSAGEBOX");
         if (policy != nullptr && std::strcmp(policy, "yes") == 0) answer = IDYES;
-        WriteStderr("[" + ToUtf8(caption) + "]\n" + ToUtf8(text) + "\n[answered " +
+        WriteStderr("[" + Utf16ToUtf8(caption) + "]\n" + Utf16ToUtf8(text) + "\n[answered " +
                     (answer == IDYES ? "Yes" : "No") + "]\n");
         return answer;
     }

@@ -2,34 +2,10 @@
 
 #include <cstdlib>
 
+#include "platform/win32/utf8.h"
+
 ReportLog::ReportLog() : previous_(SetReportSink(this)) {}
 ReportLog::~ReportLog() { SetReportSink(previous_); }
-
-std::string ToUtf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 namespace {
 
@@ -56,7 +32,7 @@ Report Parse(const std::string& text) {
 
 std::vector<Report> ReportLog::Reports() const {
     std::vector<Report> reports;
-    const std::string text = ToUtf8(output_);
+    const std::string text = Utf16ToUtf8(output_);
     size_t start = 0;
     for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
         reports.push_back(Parse(text.substr(start, end - start)));

@@ -38,4 +38,3 @@ private:
     int boxes_ = 0;
 };
 
-std::string ToUtf8(const std::u16string& text);
