@@ -1,0 +1,94 @@
+// A pixel shader with its resources, as an effect pass hands it to the device:
+// the SPIR-V module, its uniform buffer, its samplers, the descriptor set that
+// binds them, and the pipelines built from it, one per render-target format
+// and vertex layout, created on first use and kept until the program goes.
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/d3d9/device.h"
+#include "platform/d3d9/vertex_declaration.h"
+#include "platform/d3d9_api.h"
+
+class Texture;
+
+enum class SamplerFilter { Point, Linear };
+enum class SamplerAddress { Wrap, Mirror, Clamp, Border, MirrorOnce };
+
+struct SamplerBinding {
+    uint32_t binding = 0;
+    SamplerFilter minFilter = SamplerFilter::Point;
+    SamplerFilter magFilter = SamplerFilter::Point;
+    SamplerAddress addressU = SamplerAddress::Wrap;
+    SamplerAddress addressV = SamplerAddress::Wrap;
+};
+
+struct ProgramLayout {
+    uint32_t uniformBinding = 0;
+    uint32_t uniformBytes = 0;  // 0: the shader reads no uniform
+    std::vector<SamplerBinding> samplers;
+    // The texture-coordinate set that feeds each input location of the shader.
+    uint32_t texcoordOfInput[kTexcoordSets] = {};
+};
+
+struct PipelineKey {
+    VkFormat format;
+    VkPrimitiveTopology topology;
+    UINT stride;
+    VertexLayout vertices;
+
+    bool operator==(const PipelineKey&) const = default;
+};
+
+class ShaderProgram {
+public:
+    static HRESULT Create(Device& device, const std::vector<uint32_t>& spirv,
+                          const ProgramLayout& layout, std::unique_ptr<ShaderProgram>* program);
+    ~ShaderProgram();
+
+    // Fills the uniform buffer (uniformBytes of them) and binds one texture
+    // per sampler, in the order of the layout; a null texture reads as
+    // (0, 0, 0, 1). Waits first if a recorded draw still uses the old ones.
+    HRESULT Prepare(const void* uniforms, Texture* const* textures);
+
+    HRESULT GetPipeline(const PipelineKey& key, VkPipeline* pipeline);
+    VkPipelineLayout pipelineLayout() const { return pipelineLayout_; }
+    VkDescriptorSet descriptors() const { return descriptors_; }
+    const uint32_t* texcoordOfInput() const { return layout_.texcoordOfInput; }
+    // Before a draw: readies the textures for sampling and records that the
+    // current batch uses the program and its textures.
+    void UseInDraw();
+    bool Samples(const Texture* texture) const;
+
+private:
+    ShaderProgram(Device& device, const ProgramLayout& layout);
+    HRESULT Build(const std::vector<uint32_t>& spirv);
+
+    struct CachedPipeline {
+        PipelineKey key;
+        VkPipeline pipeline;
+    };
+
+    Device& device_;
+    ProgramLayout layout_;
+    VkShaderModule module_ = VK_NULL_HANDLE;
+    VkDescriptorSetLayout setLayout_ = VK_NULL_HANDLE;
+    VkPipelineLayout pipelineLayout_ = VK_NULL_HANDLE;
+    VkDescriptorPool pool_ = VK_NULL_HANDLE;
+    VkDescriptorSet descriptors_ = VK_NULL_HANDLE;
+    std::vector<VkSampler> samplers_;
+    HostBuffer uniforms_;
+    std::vector<Texture*> textures_;
+    std::vector<CachedPipeline> pipelines_;
+    uint64_t batch_ = 0;
+};
+
+// Push constants of the pre-transformed vertex stage.
+struct VertexTransform {
+    float pixelToNdc[2];
+    uint32_t texcoordOfOutput[kTexcoordSets];
+};
