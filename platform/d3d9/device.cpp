@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/d3d9/direct3d9.h"
-#include "platform/d3d9/pretransformed_vert.h"
 #include "platform/d3d9/shader_program.h"
 #include "platform/d3d9/surface.h"
 #include "platform/d3d9/texture.h"
@@ -85,7 +84,6 @@ Device::~Device() {
     if (device_ != VK_NULL_HANDLE) {
         Flush();
         DestroyImage(&blank_);
-        vkDestroyShaderModule(device_, vertexShader_, nullptr);
         vkDestroyFence(device_, fence_, nullptr);
         vkDestroyCommandPool(device_, commandPool_, nullptr);
         vkDestroyDevice(device_, nullptr);
@@ -140,13 +138,6 @@ HRESULT Device::Initialise() {
     VkFenceCreateInfo fenceInfo{};
     fenceInfo.sType = VK_STRUCTURE_TYPE_FENCE_CREATE_INFO;
     vr = vkCreateFence(device_, &fenceInfo, nullptr, &fence_);
-    if (vr != VK_SUCCESS) return ResultFromVulkan(vr);
-
-    VkShaderModuleCreateInfo moduleInfo{};
-    moduleInfo.sType = VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO;
-    moduleInfo.codeSize = sizeof(kPretransformedVertexShader);
-    moduleInfo.pCode = kPretransformedVertexShader;
-    vr = vkCreateShaderModule(device_, &moduleInfo, nullptr, &vertexShader_);
     if (vr != VK_SUCCESS) return ResultFromVulkan(vr);
 
     // What a sampler without a texture reads, as in Direct3D 9: (0, 0, 0, 1).
@@ -496,7 +487,6 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,
     VertexTransform transform{};
     transform.pixelToNdc[0] = 2.0f / static_cast<float>(width);
     transform.pixelToNdc[1] = 2.0f / static_cast<float>(height);
-    std::copy_n(program_->texcoordOfInput(), kTexcoordSets, transform.texcoordOfOutput);
 
     VkRenderingAttachmentInfo attachment{};
     attachment.sType = VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO;

@@ -65,7 +65,6 @@ public:
     // For the objects of this device and the effect framework.
     VkDevice vk() const { return device_; }
     VkPhysicalDevice physicalDevice() const;
-    VkShaderModule pretransformedVertexShader() const { return vertexShader_; }
     VkImageView blankImageView() const { return blank_.view; }
 
     // The command buffer being recorded, begun on first use.
@@ -112,7 +111,6 @@ private:
     uint64_t batch_ = 1;
     VkPhysicalDeviceMemoryProperties memoryProperties_{};
     UINT maxImageSize_ = 0;
-    VkShaderModule vertexShader_ = VK_NULL_HANDLE;
     DeviceImage blank_;
 
     bool inScene_ = false;

@@ -30,11 +30,12 @@ VkFormat AttributeFormat(uint8_t components) {
 
 }  // namespace
 
-HRESULT ShaderProgram::Create(Device& device, const std::vector<uint32_t>& spirv,
+HRESULT ShaderProgram::Create(Device& device, const std::vector<uint32_t>& vertexSpirv,
+                              const std::vector<uint32_t>& pixelSpirv,
                               const ProgramLayout& layout,
                               std::unique_ptr<ShaderProgram>* program) {
     std::unique_ptr<ShaderProgram> created(new ShaderProgram(device, layout));
-    HRESULT result = created->Build(spirv);
+    HRESULT result = created->Build(vertexSpirv, pixelSpirv);
     if (FAILED(result)) return result;
     *program = std::move(created);
     return D3D_OK;
@@ -51,17 +52,23 @@ ShaderProgram::~ShaderProgram() {
     vkDestroyDescriptorPool(vk, pool_, nullptr);
     vkDestroyPipelineLayout(vk, pipelineLayout_, nullptr);
     vkDestroyDescriptorSetLayout(vk, setLayout_, nullptr);
-    vkDestroyShaderModule(vk, module_, nullptr);
+    vkDestroyShaderModule(vk, pixelModule_, nullptr);
+    vkDestroyShaderModule(vk, vertexModule_, nullptr);
     device_.DestroyHostBuffer(&uniforms_);
 }
 
-HRESULT ShaderProgram::Build(const std::vector<uint32_t>& spirv) {
+HRESULT ShaderProgram::Build(const std::vector<uint32_t>& vertexSpirv,
+                             const std::vector<uint32_t>& pixelSpirv) {
     VkDevice vk = device_.vk();
     VkShaderModuleCreateInfo moduleInfo{};
     moduleInfo.sType = VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO;
-    moduleInfo.codeSize = spirv.size() * sizeof(uint32_t);
-    moduleInfo.pCode = spirv.data();
-    VkResult vr = vkCreateShaderModule(vk, &moduleInfo, nullptr, &module_);
+    moduleInfo.codeSize = vertexSpirv.size() * sizeof(uint32_t);
+    moduleInfo.pCode = vertexSpirv.data();
+    VkResult vr = vkCreateShaderModule(vk, &moduleInfo, nullptr, &vertexModule_);
+    if (vr != VK_SUCCESS) return ResultFromVulkan(vr);
+    moduleInfo.codeSize = pixelSpirv.size() * sizeof(uint32_t);
+    moduleInfo.pCode = pixelSpirv.data();
+    vr = vkCreateShaderModule(vk, &moduleInfo, nullptr, &pixelModule_);
     if (vr != VK_SUCCESS) return ResultFromVulkan(vr);
 
     std::vector<VkDescriptorSetLayoutBinding> bindings;
@@ -200,22 +207,25 @@ HRESULT ShaderProgram::GetPipeline(const PipelineKey& key, VkPipeline* pipeline)
     VkPipelineShaderStageCreateInfo stages[2]{};
     stages[0].sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
     stages[0].stage = VK_SHADER_STAGE_VERTEX_BIT;
-    stages[0].module = device_.pretransformedVertexShader();
+    stages[0].module = vertexModule_;
     stages[0].pName = "main";
     stages[1].sType = VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO;
     stages[1].stage = VK_SHADER_STAGE_FRAGMENT_BIT;
-    stages[1].module = module_;
+    stages[1].module = pixelModule_;
     stages[1].pName = "main";
 
-    // Location 0 is the position, 1 + n texture-coordinate set n. The shader
-    // reads all nine; sets the declaration lacks read the position instead
-    // and are never routed to an output.
+    // Location 0 is the position, 1 + n texture-coordinate set n, for the
+    // sets the vertex stage reads. A set the declaration lacks reads the
+    // position's bytes, as undefined as Direct3D 9 leaves it.
     VkVertexInputBindingDescription binding{0, key.stride, VK_VERTEX_INPUT_RATE_VERTEX};
     VkVertexInputAttributeDescription attributes[1 + kTexcoordSets];
-    attributes[0] = {0, 0, VK_FORMAT_R32G32B32A32_SFLOAT, key.vertices.positionOffset};
+    uint32_t attributeCount = 0;
+    attributes[attributeCount++] = {0, 0, VK_FORMAT_R32G32B32A32_SFLOAT,
+                                    key.vertices.positionOffset};
     for (uint32_t set = 0; set < kTexcoordSets; ++set) {
+        if (!(layout_.texcoordSetsRead & (1u << set))) continue;
         int32_t offset = key.vertices.texcoordOffset[set];
-        attributes[1 + set] =
+        attributes[attributeCount++] =
             offset >= 0
                 ? VkVertexInputAttributeDescription{1 + set, 0,
                                                     AttributeFormat(
@@ -228,7 +238,7 @@ HRESULT ShaderProgram::GetPipeline(const PipelineKey& key, VkPipeline* pipeline)
     vertexInput.sType = VK_STRUCTURE_TYPE_PIPELINE_VERTEX_INPUT_STATE_CREATE_INFO;
     vertexInput.vertexBindingDescriptionCount = 1;
     vertexInput.pVertexBindingDescriptions = &binding;
-    vertexInput.vertexAttributeDescriptionCount = 1 + kTexcoordSets;
+    vertexInput.vertexAttributeDescriptionCount = attributeCount;
     vertexInput.pVertexAttributeDescriptions = attributes;
 
     VkPipelineInputAssemblyStateCreateInfo assembly{};

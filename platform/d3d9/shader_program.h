@@ -1,5 +1,6 @@
-// A pixel shader with its resources, as an effect pass hands it to the device:
-// the SPIR-V module, its uniform buffer, its samplers, the descriptor set that
+// The shaders of an effect pass with their resources, as the effect hands them
+// to the device: the SPIR-V modules of the pre-transformed vertex stage and of
+// the pixel shader, the pixel shader's uniform buffer, its samplers, the descriptor set that
 // binds them, and the pipelines built from it, one per render-target format
 // and vertex layout, created on first use and kept until the program goes.
 #pragma once
@@ -31,8 +32,8 @@ struct ProgramLayout {
     uint32_t uniformBinding = 0;
     uint32_t uniformBytes = 0;  // 0: the shader reads no uniform
     std::vector<SamplerBinding> samplers;
-    // The texture-coordinate set that feeds each input location of the shader.
-    uint32_t texcoordOfInput[kTexcoordSets] = {};
+    // Bit n: the vertex stage reads texture-coordinate set n.
+    uint32_t texcoordSetsRead = 0;
 };
 
 struct PipelineKey {
@@ -46,8 +47,9 @@ struct PipelineKey {
 
 class ShaderProgram {
 public:
-    static HRESULT Create(Device& device, const std::vector<uint32_t>& spirv,
-                          const ProgramLayout& layout, std::unique_ptr<ShaderProgram>* program);
+    static HRESULT Create(Device& device, const std::vector<uint32_t>& vertexSpirv,
+                          const std::vector<uint32_t>& pixelSpirv, const ProgramLayout& layout,
+                          std::unique_ptr<ShaderProgram>* program);
     ~ShaderProgram();
 
     // Fills the uniform buffer (uniformBytes of them) and binds one texture
@@ -58,7 +60,6 @@ public:
     HRESULT GetPipeline(const PipelineKey& key, VkPipeline* pipeline);
     VkPipelineLayout pipelineLayout() const { return pipelineLayout_; }
     VkDescriptorSet descriptors() const { return descriptors_; }
-    const uint32_t* texcoordOfInput() const { return layout_.texcoordOfInput; }
     // Before a draw: readies the textures for sampling and records that the
     // current batch uses the program and its textures.
     void UseInDraw();
@@ -66,7 +67,8 @@ public:
 
 private:
     ShaderProgram(Device& device, const ProgramLayout& layout);
-    HRESULT Build(const std::vector<uint32_t>& spirv);
+    HRESULT Build(const std::vector<uint32_t>& vertexSpirv,
+                  const std::vector<uint32_t>& pixelSpirv);
 
     struct CachedPipeline {
         PipelineKey key;
@@ -75,7 +77,8 @@ private:
 
     Device& device_;
     ProgramLayout layout_;
-    VkShaderModule module_ = VK_NULL_HANDLE;
+    VkShaderModule vertexModule_ = VK_NULL_HANDLE;
+    VkShaderModule pixelModule_ = VK_NULL_HANDLE;
     VkDescriptorSetLayout setLayout_ = VK_NULL_HANDLE;
     VkPipelineLayout pipelineLayout_ = VK_NULL_HANDLE;
     VkDescriptorPool pool_ = VK_NULL_HANDLE;
@@ -89,6 +92,5 @@ private:
 
 // Push constants of the pre-transformed vertex stage.
 struct VertexTransform {
-    float pixelToNdc[2];
-    uint32_t texcoordOfOutput[kTexcoordSets];
+    float pixelToNdc[2];  // (2 / width, 2 / height) of the render target
 };
