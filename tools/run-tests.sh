@@ -10,5 +10,6 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+sh tools/fuzz-effect-parser.sh 60
 cmake --preset windows-i686 >/dev/null
 cmake --build --preset windows-i686 -j "$jobs"

@@ -12,21 +12,11 @@
 #include <vector>
 
 #include "platform/d3d9/device.h"
+#include "platform/d3d9/sampler_state.h"
 #include "platform/d3d9/vertex_declaration.h"
 #include "platform/d3d9_api.h"
 
 class Texture;
-
-enum class SamplerFilter { Point, Linear };
-enum class SamplerAddress { Wrap, Mirror, Clamp, Border, MirrorOnce };
-
-struct SamplerBinding {
-    uint32_t binding = 0;
-    SamplerFilter minFilter = SamplerFilter::Point;
-    SamplerFilter magFilter = SamplerFilter::Point;
-    SamplerAddress addressU = SamplerAddress::Wrap;
-    SamplerAddress addressV = SamplerAddress::Wrap;
-};
 
 struct ProgramLayout {
     uint32_t uniformBinding = 0;

@@ -76,6 +76,10 @@ private:
         end_ = token_.offset + token_.text.size();
         token_ = lexer_.Next();
     }
+    // The end of the input, or a comment or string that never ends.
+    bool AtEnd() const {
+        return token_.kind == TokenKind::End || token_.kind == TokenKind::Invalid;
+    }
     bool Fail(const Token& at, const std::string& text) {
         if (messages_->empty()) {
             *messages_ += file_ + "(" + std::to_string(at.line) + "," +
@@ -103,7 +107,7 @@ private:
     bool SkipGroup(char open, char close) {
         int depth = 0;
         do {
-            if (token_.kind == TokenKind::End || token_.kind == TokenKind::Invalid) {
+            if (AtEnd()) {
                 return Unexpected();
             }
             if (token_.Is(open)) ++depth;
@@ -115,7 +119,7 @@ private:
     // Skips to the ';' that ends a statement at this level, and past it.
     bool SkipStatement() {
         while (!token_.Is(';')) {
-            if (token_.kind == TokenKind::End || token_.kind == TokenKind::Invalid ||
+            if (AtEnd() ||
                 token_.Is('}')) {
                 return Unexpected();
             }
@@ -134,7 +138,7 @@ private:
         if (!token_.Is('<')) return true;
         size_t begin = token_.offset;
         while (!token_.Is('>')) {
-            if (token_.kind == TokenKind::End || token_.kind == TokenKind::Invalid) {
+            if (AtEnd()) {
                 return Unexpected();
             }
             Advance();
@@ -175,7 +179,7 @@ bool Parser::Parse() {
         } else if (token_.text == "struct" || token_.text == "cbuffer") {
             Advance();
             while (!token_.Is('{')) {
-                if (token_.kind == TokenKind::End || token_.Is(';')) return Unexpected();
+                if (AtEnd() || token_.Is(';')) return Unexpected();
                 Advance();
             }
             if (!SkipGroup('{', '}')) return false;
@@ -285,7 +289,7 @@ bool Parser::ParseDeclaration() {
     if (token_.Is('(')) {  // a function: the compiler's business
         if (!SkipGroup('(', ')')) return false;
         while (!token_.Is('{') && !token_.Is(';')) {
-            if (token_.kind == TokenKind::End || token_.kind == TokenKind::Invalid) {
+            if (AtEnd()) {
                 return Unexpected();
             }
             Advance();
@@ -341,7 +345,7 @@ bool Parser::ParseDeclaration() {
             if (!isStatic) Blank(initialiser, token_.offset);
         } else {
             while (!token_.Is(';')) {
-                if (token_.kind == TokenKind::End || token_.kind == TokenKind::Invalid) {
+                if (AtEnd()) {
                     return Unexpected();
                 }
                 Advance();
@@ -422,7 +426,7 @@ bool Parser::ParseSamplerState(FxSamplerState* state) {
         }
         // Other states (border colour, anisotropy, sRGB) have no effect here.
         while (!token_.Is(';')) {
-            if (token_.kind == TokenKind::End || token_.Is('}')) return Unexpected();
+            if (AtEnd() || token_.Is('}')) return Unexpected();
             Advance();
         }
         Advance();
@@ -435,7 +439,7 @@ bool Parser::ParseSamplerState(FxSamplerState* state) {
 bool Parser::ParseInitialValues(std::vector<float>* values) {
     bool negative = false;
     while (!token_.Is(';')) {
-        if (token_.kind == TokenKind::End || token_.kind == TokenKind::Invalid) {
+        if (AtEnd()) {
             return Unexpected();
         }
         if (token_.kind == TokenKind::Number) {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/d3d9/shader_program.h"
+#include "platform/d3d9/sampler_state.h"
 
 enum class ParameterKind { Numeric, Texture, Sampler, String };
 
