@@ -119,7 +119,8 @@ Effect::Effect(Device* device, FxEffect description)
     : device_(device),
       parameters_(std::move(description.parameters)),
       textures_(parameters_.size(), nullptr),
-      passDescriptions_(std::move(description.techniques)) {
+      passDescriptions_(std::move(description.techniques)),
+      functions_(std::move(description.functions)) {
     device_->AddRef();
 }
 
@@ -157,7 +158,10 @@ HRESULT Effect::Compile(const std::string& hlsl, const std::string& file,
             }
             if (pass.pixelShader.present) {
                 for (const auto& existing : programs_) {
-                    if (existing->entry == pass.pixelShader.entry) program = existing.get();
+                    if (existing->entry == pass.pixelShader.entry &&
+                        existing->arguments == pass.pixelShader.arguments) {
+                        program = existing.get();
+                    }
                 }
                 if (program == nullptr) {
                     CompiledShader compiled;
@@ -166,7 +170,7 @@ HRESULT Effect::Compile(const std::string& hlsl, const std::string& file,
                         failed = true;
                         continue;
                     }
-                    HRESULT result = AddProgram(pass.pixelShader.entry, compiled, &program);
+                    HRESULT result = AddProgram(pass.pixelShader, compiled, &program);
                     if (FAILED(result)) return result;
                 }
             }
@@ -179,10 +183,16 @@ HRESULT Effect::Compile(const std::string& hlsl, const std::string& file,
     return D3D_OK;
 }
 
-HRESULT Effect::AddProgram(const std::string& entry, const CompiledShader& compiled,
+HRESULT Effect::AddProgram(const FxShader& shader, const CompiledShader& compiled,
                            Program** program) {
     auto added = std::make_unique<Program>();
-    added->entry = entry;
+    added->entry = shader.entry;
+    added->arguments = shader.arguments;
+    added->uniformBytes.assign(compiled.uniformBytes, 0);
+    const std::vector<std::string>* uniformParameters = nullptr;
+    for (const FxFunction& function : functions_) {
+        if (function.name == shader.entry) uniformParameters = &function.uniformParameters;
+    }
     ProgramLayout layout;
     layout.texcoordSetsRead = TexcoordSetsRead(compiled.inputs);
     layout.uniformBinding = compiled.uniformBinding;
@@ -190,6 +200,18 @@ HRESULT Effect::AddProgram(const std::string& entry, const CompiledShader& compi
     for (const ShaderUniform& uniform : compiled.uniforms) {
         int parameter = FindParameterByName(uniform.name);
         if (parameter >= 0) added->uniforms.push_back({static_cast<size_t>(parameter), uniform});
+        // The function's uniform parameters hold the compile arguments.
+        for (size_t i = 0; uniformParameters != nullptr && i < uniformParameters->size() &&
+                           i < shader.arguments.size();
+             ++i) {
+            if ((*uniformParameters)[i] != uniform.name) continue;
+            const std::vector<float>& values = shader.arguments[i];
+            for (uint32_t c = 0; c < uniform.columns && c < values.size(); ++c) {
+                if (uniform.offset + 4 * (c + 1) > added->uniformBytes.size()) break;
+                WriteComponent(&added->uniformBytes[uniform.offset + 4 * c], uniform.type,
+                               values[c]);
+            }
+        }
     }
     for (const ShaderSampler& sampler : compiled.samplers) {
         SamplerBinding binding;
@@ -210,7 +232,6 @@ HRESULT Effect::AddProgram(const std::string& entry, const CompiledShader& compi
         layout.samplers.push_back(binding);
         added->samplerTextures.push_back(texture);
     }
-    added->uniformBytes.assign(compiled.uniformBytes, 0);
     added->textures.assign(compiled.samplers.size(), nullptr);
 
     CompiledShader vertex;

@@ -32,9 +32,11 @@ public:
     HRESULT End() override;
 
 private:
-    // One compiled pixel shader, shared by the passes that name its function.
+    // One compiled pixel shader, shared by the passes that compile the same
+    // function with the same arguments.
     struct Program {
         std::string entry;
+        std::vector<std::vector<float>> arguments;
         std::unique_ptr<ShaderProgram> shader;
         std::vector<std::pair<size_t, ShaderUniform>> uniforms;  // parameter, place
         std::vector<size_t> samplerTextures;  // texture parameter per sampler, or npos
@@ -49,7 +51,7 @@ private:
     Effect(Device* device, FxEffect description);
     ~Effect() override;
     HRESULT Compile(const std::string& hlsl, const std::string& file, std::string* messages);
-    HRESULT AddProgram(const std::string& entry, const CompiledShader& compiled,
+    HRESULT AddProgram(const FxShader& shader, const CompiledShader& compiled,
                        Program** program);
     // A handle is the pointer GetParameterByName returned or a name.
     int FindParameter(D3DXHANDLE handle) const;
@@ -62,6 +64,7 @@ private:
     std::vector<FxParameter> parameters_;
     std::vector<IDirect3DBaseTexture9*> textures_;  // per parameter, counted
     std::vector<FxTechnique> passDescriptions_;
+    std::vector<FxFunction> functions_;
     std::vector<std::unique_ptr<Program>> programs_;
     std::vector<Technique> techniques_;
     int technique_ = -1;

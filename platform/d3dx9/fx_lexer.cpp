@@ -43,11 +43,16 @@ void FxLexer::SkipSpaceAndComments() {
         } else if (c == '/' && Peek(1) == '/') {
             while (position_ < source_.size() && Peek() != '\n') Advance();
         } else if (c == '/' && Peek(1) == '*') {
+            uint32_t line = line_;
+            uint32_t column = column_;
             Advance();
             Advance();
             while (position_ < source_.size() && !(Peek() == '*' && Peek(1) == '/')) Advance();
             if (position_ >= source_.size()) {
+                // Reported where the comment begins.
                 unterminated_ = true;
+                line_ = line;
+                column_ = column;
                 return;
             }
             Advance();

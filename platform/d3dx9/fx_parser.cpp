@@ -157,6 +157,8 @@ private:
     bool ParseDeclaration();
     bool ParseSamplerState(FxSamplerState* state);
     bool ParseInitialValues(std::vector<float>* values);
+    bool ParseValues(std::vector<float>* values, char end, char close);
+    bool ParseParameterList(FxFunction* function);
     std::string BuildHlsl() const;
 
     std::string_view source_;
@@ -259,8 +261,12 @@ bool Parser::ParseShaderAssignment(FxShader* shader, bool pixel) {
     shader->line = token_.line;
     shader->column = token_.column;
     if (!ExpectIdentifier(&shader->entry) || !Expect('(')) return false;
-    if (!token_.Is(')')) {
-        return Fail(token_, "arguments to a compiled shader are not supported");
+    while (!token_.Is(')')) {
+        std::vector<float> values;
+        if (!ParseValues(&values, ',', ')')) return false;
+        if (values.empty()) return Fail(token_, "a shader argument must be a constant");
+        shader->arguments.push_back(std::move(values));
+        if (token_.Is(',')) Advance();
     }
     Advance();
     shader->present = true;
@@ -286,8 +292,10 @@ bool Parser::ParseDeclaration() {
     std::string name;
     if (!ExpectIdentifier(&name)) return false;
 
-    if (token_.Is('(')) {  // a function: the compiler's business
-        if (!SkipGroup('(', ')')) return false;
+    if (token_.Is('(')) {  // a function: the compiler's business, but for its uniforms
+        FxFunction function{name, {}};
+        if (!ParseParameterList(&function)) return false;
+        effect_->functions.push_back(std::move(function));
         while (!token_.Is('{') && !token_.Is(';')) {
             if (AtEnd()) {
                 return Unexpected();
@@ -392,37 +400,39 @@ bool Parser::ParseSamplerState(FxSamplerState* state) {
             continue;
         }
         Token value = token_;
-        if (!ExpectIdentifier(&ignored)) return false;
-        if (name.IsKeyword("minfilter") || name.IsKeyword("magfilter") ||
-            name.IsKeyword("mipfilter")) {
-            SamplerFilter filter;
+        bool filter = name.IsKeyword("minfilter") || name.IsKeyword("magfilter") ||
+                      name.IsKeyword("mipfilter");
+        bool address = name.IsKeyword("addressu") || name.IsKeyword("addressv") ||
+                       name.IsKeyword("addressw");
+        if ((filter || address) && !ExpectIdentifier(&ignored)) return false;
+        if (filter) {
+            SamplerFilter mode;
             if (value.IsKeyword("point") || value.IsKeyword("none")) {
-                filter = SamplerFilter::Point;
+                mode = SamplerFilter::Point;
             } else if (value.IsKeyword("linear") || value.IsKeyword("anisotropic")) {
-                filter = SamplerFilter::Linear;
+                mode = SamplerFilter::Linear;
             } else {
                 return Fail(value, "invalid filter '" + std::string(value.text) + "'");
             }
-            if (name.IsKeyword("minfilter")) state->minFilter = filter;
-            if (name.IsKeyword("magfilter")) state->magFilter = filter;
-        } else if (name.IsKeyword("addressu") || name.IsKeyword("addressv") ||
-                   name.IsKeyword("addressw")) {
-            SamplerAddress address;
+            if (name.IsKeyword("minfilter")) state->minFilter = mode;
+            if (name.IsKeyword("magfilter")) state->magFilter = mode;
+        } else if (address) {
+            SamplerAddress mode;
             if (value.IsKeyword("wrap")) {
-                address = SamplerAddress::Wrap;
+                mode = SamplerAddress::Wrap;
             } else if (value.IsKeyword("mirror")) {
-                address = SamplerAddress::Mirror;
+                mode = SamplerAddress::Mirror;
             } else if (value.IsKeyword("clamp")) {
-                address = SamplerAddress::Clamp;
+                mode = SamplerAddress::Clamp;
             } else if (value.IsKeyword("border")) {
-                address = SamplerAddress::Border;
+                mode = SamplerAddress::Border;
             } else if (value.IsKeyword("mirroronce")) {
-                address = SamplerAddress::MirrorOnce;
+                mode = SamplerAddress::MirrorOnce;
             } else {
                 return Fail(value, "invalid address mode '" + std::string(value.text) + "'");
             }
-            if (name.IsKeyword("addressu")) state->addressU = address;
-            if (name.IsKeyword("addressv")) state->addressV = address;
+            if (name.IsKeyword("addressu")) state->addressU = mode;
+            if (name.IsKeyword("addressv")) state->addressV = mode;
         }
         // Other states (border colour, anisotropy, sRGB) have no effect here.
         while (!token_.Is(';')) {
@@ -435,13 +445,56 @@ bool Parser::ParseSamplerState(FxSamplerState* state) {
     return true;
 }
 
+// The names of a function's uniform parameters, which compile arguments set.
+bool Parser::ParseParameterList(FxFunction* function) {
+    Advance();  // (
+    bool uniform = false;
+    std::string last;
+    int depth = 0;
+    while (depth > 0 || !token_.Is(')')) {
+        if (AtEnd()) return Unexpected();
+        if (token_.Is('(') || token_.Is('<')) ++depth;
+        if (token_.Is(')') || token_.Is('>')) --depth;
+        if (depth == 0 && (token_.Is(',') || token_.Is(':') || token_.Is('='))) {
+            if (uniform && !last.empty()) function->uniformParameters.push_back(last);
+            uniform = false;
+            last.clear();
+            // Skip the semantic or default value up to the next parameter.
+            while (!token_.Is(',') && !token_.Is(')')) {
+                if (AtEnd()) return Unexpected();
+                if (token_.Is('(')) {
+                    if (!SkipGroup('(', ')')) return false;
+                } else {
+                    Advance();
+                }
+            }
+            if (token_.Is(')')) break;
+        } else if (token_.text == "uniform") {
+            uniform = true;
+        } else if (token_.kind == TokenKind::Identifier) {
+            last = std::string(token_.text);
+        }
+        Advance();
+    }
+    if (uniform && !last.empty()) function->uniformParameters.push_back(last);
+    Advance();  // )
+    return true;
+}
+
 // Numbers of "1.5", "float4(1, -2, 3, 4)", "{1, 2, 3, 4}" or "true", in order.
 bool Parser::ParseInitialValues(std::vector<float>* values) {
+    return ParseValues(values, ';', ';');
+}
+
+// The numbers up to an end token outside brackets (not taken).
+bool Parser::ParseValues(std::vector<float>* values, char end, char close) {
     bool negative = false;
-    while (!token_.Is(';')) {
-        if (AtEnd()) {
-            return Unexpected();
-        }
+    int depth = 0;
+    while (depth > 0 || (!token_.Is(end) && !token_.Is(close))) {
+        if (AtEnd()) return Unexpected();
+        if (token_.Is('(') || token_.Is('{')) ++depth;
+        if (token_.Is(')') || token_.Is('}')) --depth;
+        if (depth < 0) return Unexpected();
         if (token_.kind == TokenKind::Number) {
             float value = std::strtof(std::string(token_.text).c_str(), nullptr);
             values->push_back(negative ? -value : value);

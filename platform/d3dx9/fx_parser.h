@@ -36,6 +36,9 @@ struct FxShader {
     bool present = false;
     std::string profile;
     std::string entry;
+    // Values of the function's uniform parameters, in order:
+    // "compile ps_2_0 Fn(0.5, float2(1, 2))".
+    std::vector<std::vector<float>> arguments;
     uint32_t line = 0;
     uint32_t column = 0;
 };
@@ -51,8 +54,14 @@ struct FxTechnique {
     std::vector<FxPass> passes;
 };
 
+struct FxFunction {
+    std::string name;
+    std::vector<std::string> uniformParameters;  // in order
+};
+
 struct FxEffect {
     std::vector<FxParameter> parameters;
+    std::vector<FxFunction> functions;
     std::vector<FxTechnique> techniques;
     std::string hlsl;
 };

@@ -94,21 +94,52 @@ void AppendMessages(const char* log, const std::string& file, std::string* messa
     }
 }
 
-// Input locations the final SPIR-V still reads, with their component counts:
-// the optimiser drops inputs the shader never uses, which reflection (taken
-// before it) still lists.
-std::map<uint32_t, uint32_t> LiveInputs(const std::vector<uint32_t>& spirv) {
-    constexpr uint32_t kOpEntryPoint = 15, kOpTypeVector = 23, kOpTypePointer = 32,
-                       kOpVariable = 59, kOpDecorate = 71, kDecorationLocation = 30,
+// What only the final SPIR-V tells: the input locations it still reads, with
+// their component counts (the optimiser drops inputs the shader never uses,
+// which reflection, taken before it, still lists), and the offsets of the
+// members of $Global (reflection has none for the entry point's uniform
+// parameters, which join the block late).
+struct SpirvFacts {
+    std::map<uint32_t, uint32_t> liveInputs;
+    std::map<std::string, uint32_t> globalOffsets;
+};
+
+std::string SpirvString(const uint32_t* words, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        for (int byte = 0; byte < 4; ++byte) {
+            char c = static_cast<char>((words[i] >> (8 * byte)) & 0xFF);
+            if (c == '\0') return text;
+            text += c;
+        }
+    }
+    return text;
+}
+
+SpirvFacts ReadSpirv(const std::vector<uint32_t>& spirv) {
+    constexpr uint32_t kOpName = 5, kOpMemberName = 6, kOpEntryPoint = 15, kOpTypeVector = 23,
+                       kOpTypePointer = 32, kOpVariable = 59, kOpDecorate = 71,
+                       kOpMemberDecorate = 72, kDecorationLocation = 30, kDecorationOffset = 35,
                        kStorageInput = 1;
     std::set<uint32_t> interface;
     std::map<uint32_t, uint32_t> locationOf, vectorSize, pointee, variableType;
+    uint32_t global = 0;
+    std::map<uint32_t, std::string> memberNames;
+    std::map<uint32_t, uint32_t> memberOffsets;
+    std::vector<std::pair<uint32_t, std::pair<uint32_t, std::string>>> names;
+    std::vector<std::pair<uint32_t, std::pair<uint32_t, uint32_t>>> offsets;
     for (size_t at = 5; at < spirv.size();) {
         uint32_t count = spirv[at] >> 16;
         uint32_t opcode = spirv[at] & 0xFFFF;
         if (count == 0 || at + count > spirv.size()) break;
         const uint32_t* word = &spirv[at];
-        if (opcode == kOpEntryPoint) {
+        if (opcode == kOpName && count >= 3 && SpirvString(word + 2, count - 2) == "$Global") {
+            global = word[1];
+        } else if (opcode == kOpMemberName && count >= 4) {
+            names.push_back({word[1], {word[2], SpirvString(word + 3, count - 3)}});
+        } else if (opcode == kOpMemberDecorate && count >= 5 && word[3] == kDecorationOffset) {
+            offsets.push_back({word[1], {word[2], word[4]}});
+        } else if (opcode == kOpEntryPoint) {
             // Execution model, id, then the name as a zero-ended string.
             size_t i = 3;
             while (i < count && (word[i] >> 24) != 0) ++i;
@@ -124,13 +155,21 @@ std::map<uint32_t, uint32_t> LiveInputs(const std::vector<uint32_t>& spirv) {
         }
         at += count;
     }
-    std::map<uint32_t, uint32_t> live;
+    SpirvFacts facts;
     for (const auto& [variable, pointer] : variableType) {
         if (!interface.count(variable) || !locationOf.count(variable)) continue;
         auto size = vectorSize.find(pointee[pointer]);
-        live[locationOf[variable]] = size != vectorSize.end() ? size->second : 1;
+        facts.liveInputs[locationOf[variable]] = size != vectorSize.end() ? size->second : 1;
     }
-    return live;
+    for (const auto& [type, member] : names) {
+        if (type != global) continue;
+        for (const auto& [offsetType, offset] : offsets) {
+            if (offsetType == global && offset.first == member.first) {
+                facts.globalOffsets[member.second] = offset.second;
+            }
+        }
+    }
+    return facts;
 }
 
 void InitialiseOnce() {
@@ -183,6 +222,12 @@ bool CompileHlsl(const std::string& source, const std::string& file, const std::
     program.buildReflection(EShReflectionIntermediateIO);
 
     *shader = CompiledShader{};
+    glslang::SpvOptions options;
+    options.disableOptimizer = false;  // HLSL needs SPIRV-Tools' legalisation
+    options.validate = false;
+    glslang::GlslangToSpv(*program.getIntermediate(language), shader->spirv, &options);
+    if (shader->spirv.empty()) return false;
+    SpirvFacts facts = ReadSpirv(shader->spirv);
     for (int i = 0; i < program.getNumUniformBlocks(); ++i) {
         const glslang::TObjectReflection& block = program.getUniformBlock(i);
         if (block.name != "$Global") continue;
@@ -198,27 +243,23 @@ bool CompileHlsl(const std::string& source, const std::string& file, const std::
         }
         ShaderUniform uniform;
         uniform.name = variable.name;
-        uniform.offset = static_cast<uint32_t>(variable.offset);
+        auto offset = facts.globalOffsets.find(variable.name);
+        if (offset == facts.globalOffsets.end()) continue;
+        uniform.offset = offset->second;
         uniform.elements = variable.size > 0 ? static_cast<uint32_t>(variable.size) : 1;
-        if (variable.index >= 0 && DescribeUniformType(variable.glDefineType, &uniform)) {
+        if (DescribeUniformType(variable.glDefineType, &uniform)) {
             shader->uniforms.push_back(uniform);
         }
     }
-    glslang::SpvOptions options;
-    options.disableOptimizer = false;  // HLSL needs SPIRV-Tools' legalisation
-    options.validate = false;
-    glslang::GlslangToSpv(*program.getIntermediate(language), shader->spirv, &options);
-    if (shader->spirv.empty()) return false;
 
     if (stage == ShaderStage::Pixel) {
-        std::map<uint32_t, uint32_t> live = LiveInputs(shader->spirv);
         for (int i = 0; i < program.getNumPipeInputs(); ++i) {
             const glslang::TType* type = program.getPipeInput(i).getType();
             if (type == nullptr || type->getQualifier().builtIn != glslang::EbvNone) continue;
             const glslang::TQualifier& qualifier = type->getQualifier();
             if (!qualifier.hasLocation()) continue;
-            auto components = live.find(qualifier.layoutLocation);
-            if (components == live.end()) continue;
+            auto components = facts.liveInputs.find(qualifier.layoutLocation);
+            if (components == facts.liveInputs.end()) continue;
             ShaderInput input;
             input.location = qualifier.layoutLocation;
             input.components = components->second;

@@ -301,3 +301,26 @@ TEST_F(EffectTest, TheEffectHoldsTheDeviceAndItsTextures) {
     EXPECT_EQ(device_->AddRef(), 2u) << "the texture went with the effect";
     device_->Release();
 }
+
+TEST_F(EffectTest, CompileArgumentsSetTheFunctionsUniformParameters) {
+    std::string path = WriteEffectFile("arguments.fx", kSamplers + R"(
+float4 Scale(float2 uv : TEXCOORD0, uniform float k) : COLOR0 { return tex2D(smpTgt, uv) * k; }
+float4 ScaleTmp(float2 uv : TEXCOORD1, uniform float k, uniform float2 add) : COLOR0 {
+    return tex2D(smpTmp, uv) * k + add.x;
+}
+technique Six { pass { PixelShader = compile ps_2_0 Scale(2); }
+                pass { PixelShader = compile ps_2_0 ScaleTmp(3, float2(0, 9)); } }
+technique FivePlusOne { pass { PixelShader = compile ps_2_0 Scale(5); }
+                        pass { PixelShader = compile ps_2_0 ScaleTmp(1, {1, 9}); } }
+)");
+    EffectRunner runner(device_, 2, 1, D3DFMT_A32B32G32R32F);
+    ASSERT_EQ(runner.Load(path), D3D_OK);
+    Image image = MakeImage(2, 1, false);
+    image.SetBits(1, 0, 2, FloatBits(0.25f));
+    PassResults six = runner.Run(image, "Six");
+    ASSERT_EQ(six.result, D3D_OK);
+    EXPECT_EQ(FloatOf(six.target.Bits(1, 0, 2)), 1.5f) << "0.25 * 2 * 3";
+    PassResults fivePlusOne = runner.Run(image, "FivePlusOne");
+    ASSERT_EQ(fivePlusOne.result, D3D_OK);
+    EXPECT_EQ(FloatOf(fivePlusOne.target.Bits(1, 0, 2)), 2.25f) << "0.25 * 5 * 1 + 1";
+}
