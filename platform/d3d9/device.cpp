@@ -358,7 +358,10 @@ HRESULT Device::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage,
     if (format == nullptr || Width > maxImageSize_ || Height > maxImageSize_) {
         return D3DERR_INVALIDCALL;
     }
-    if ((Usage & D3DUSAGE_RENDERTARGET) && Pool != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
+    if ((Usage & D3DUSAGE_RENDERTARGET) &&
+        (Pool != D3DPOOL_DEFAULT || (Usage & D3DUSAGE_DYNAMIC))) {
+        return D3DERR_INVALIDCALL;
+    }
     // Only the pools and the single level the stand-in implements.
     if (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_SYSTEMMEM) return D3DERR_NOTAVAILABLE;
     if (Levels > 1 || (Levels == 0 && (Width > 1 || Height > 1))) return D3DERR_NOTAVAILABLE;

@@ -1,7 +1,9 @@
 // IDirect3DTexture9 with one level. In the default pool it is a Vulkan image
 // (sampled, copied, and drawn into when it is a render target); in the
 // system-memory pool it is host memory in a Vulkan buffer, rows starting on
-// 16-byte boundaries, which LockRect hands out directly.
+// 16-byte boundaries, which LockRect hands out directly. A dynamic texture
+// of the default pool has both: LockRect hands out the host memory, and
+// UnlockRect copies it into the image.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +28,7 @@ public:
     const FormatInfo& format() const { return format_; }
     D3DPOOL pool() const { return pool_; }
     bool isRenderTarget() const { return (usage_ & D3DUSAGE_RENDERTARGET) != 0; }
+    bool isDynamic() const { return (usage_ & D3DUSAGE_DYNAMIC) != 0; }
     bool isLocked() const { return locked_; }
     DeviceImage& image() { return image_; }
     VkBuffer hostBuffer() const { return host_.buffer; }
@@ -39,6 +42,7 @@ private:
             D3DPOOL pool);
     ~Texture() override;
     HRESULT Allocate();
+    HRESULT AllocateHostMemory();
 
     UINT width_;
     UINT height_;

@@ -324,3 +324,25 @@ technique FivePlusOne { pass { PixelShader = compile ps_2_0 Scale(5); }
     ASSERT_EQ(fivePlusOne.result, D3D_OK);
     EXPECT_EQ(FloatOf(fivePlusOne.target.Bits(1, 0, 2)), 2.25f) << "0.25 * 5 * 1 + 1";
 }
+
+TEST_F(EffectTest, PassesReadWhatADynamicTextureWasUnlockedWith) {
+    IDirect3DTexture9* dynamic =
+        MakeTexture(3, 2, D3DUSAGE_DYNAMIC, D3DFMT_A32B32G32R32F, D3DPOOL_DEFAULT);
+    ASSERT_NE(dynamic, nullptr);
+    Image image = MakeImage(3, 2, false);
+    for (UINT i = 0; i < 24; ++i) image.SetBits(i / 4 % 3, i / 12, i % 4, FloatBits(i + 0.5f));
+    WriteTexture(dynamic, image);
+
+    EffectRunner runner(device_, 3, 2, D3DFMT_A32B32G32R32F);
+    ASSERT_EQ(runner.Load(WriteEffectFile("dynamic.fx", kIdentityOnePass)), D3D_OK);
+    ASSERT_EQ(runner.effect()->SetTexture("txTgt", dynamic), D3D_OK);
+    PassResults results = runner.Run(MakeImage(3, 2, false));
+    ASSERT_EQ(results.result, D3D_OK);
+    EXPECT_TRUE(SameBits(image, results.temporary));
+    dynamic->Release();
+
+    IDirect3DTexture9* refused = nullptr;
+    EXPECT_EQ(device_->CreateTexture(4, 4, 1, D3DUSAGE_DYNAMIC | D3DUSAGE_RENDERTARGET,
+                                     D3DFMT_A32B32G32R32F, D3DPOOL_DEFAULT, &refused, nullptr),
+              D3DERR_INVALIDCALL);
+}
