@@ -170,7 +170,7 @@ HRESULT Effect::Compile(const std::string& hlsl, const std::string& file,
                         failed = true;
                         continue;
                     }
-                    HRESULT result = AddProgram(pass.pixelShader, compiled, &program);
+                    HRESULT result = AddProgram(pass.pixelShader, compiled, &program, messages);
                     if (FAILED(result)) return result;
                 }
             }
@@ -184,7 +184,7 @@ HRESULT Effect::Compile(const std::string& hlsl, const std::string& file,
 }
 
 HRESULT Effect::AddProgram(const FxShader& shader, const CompiledShader& compiled,
-                           Program** program) {
+                           Program** program, std::string* messages) {
     auto added = std::make_unique<Program>();
     added->entry = shader.entry;
     added->arguments = shader.arguments;
@@ -235,9 +235,8 @@ HRESULT Effect::AddProgram(const FxShader& shader, const CompiledShader& compile
     added->textures.assign(compiled.samplers.size(), nullptr);
 
     CompiledShader vertex;
-    std::string messages;
     if (!CompileHlsl(PretransformedVertexShader(compiled.inputs), "pretransformed vertex stage",
-                     "main", ShaderStage::Vertex, &vertex, &messages)) {
+                     "main", ShaderStage::Vertex, &vertex, messages)) {
         return E_FAIL;
     }
     HRESULT result = ShaderProgram::Create(*device_, vertex.spirv, compiled.spirv, layout,

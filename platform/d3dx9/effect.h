@@ -52,7 +52,7 @@ private:
     ~Effect() override;
     HRESULT Compile(const std::string& hlsl, const std::string& file, std::string* messages);
     HRESULT AddProgram(const FxShader& shader, const CompiledShader& compiled,
-                       Program** program);
+                       Program** program, std::string* messages);
     // A handle is the pointer GetParameterByName returned or a name.
     int FindParameter(D3DXHANDLE handle) const;
     int FindTechnique(D3DXHANDLE handle) const;
