@@ -423,3 +423,33 @@ technique ColorCorrection { pass { PixelShader = compile ps_2_0 Scale(); } }
         << "memory in use grew by " << growth << " KiB in 100 cycles, the driver's own "
         << driverGrowth << " KiB";
 }
+
+// Pipelines, descriptor sets and buffers are made on a pass's first frame;
+// later frames only record and submit, so they leave no memory behind.
+TEST_F(DeviceTest, FramesAfterTheFirstAllocateNothing) {
+    std::string path = WriteEffectFile("steady.fx", R"(
+texture txTgt;
+texture txTmp;
+sampler2D smpTgt = sampler_state { Texture = <txTgt>; };
+sampler2D smpTmp = sampler_state { Texture = <txTmp>; };
+float4 gain;
+float4 Scale(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(smpTgt, uv) * gain; }
+float4 Copy(float2 uv : TEXCOORD1) : COLOR0 { return tex2D(smpTmp, uv); }
+technique ColorCorrection {
+    pass { PixelShader = compile ps_2_0 Scale(); }
+    pass { PixelShader = compile ps_2_0 Copy(); }
+}
+)");
+    EffectRunner runner(device_, 64, 32, D3DFMT_A16B16G16R16F);
+    ASSERT_EQ(runner.Load(path), D3D_OK);
+    Image image = MakeImage(64, 32, true);
+    ASSERT_EQ(runner.Run(image).result, D3D_OK);
+    long before = MemoryInUseKilobytes();
+    for (int frame = 0; frame < 50; ++frame) {
+        const D3DXVECTOR4 gain{1, 1, 1, frame * 0.5f};
+        runner.effect()->SetVector("gain", &gain);
+        ASSERT_EQ(runner.Run(image).result, D3D_OK) << "frame " << frame;
+    }
+    long growth = MemoryInUseKilobytes() - before;
+    EXPECT_LT(growth, 64) << "50 frames left " << growth << " KiB in use";
+}
