@@ -91,8 +91,6 @@ Device::~Device() {
     d3d_->Release();
 }
 
-VkPhysicalDevice Device::physicalDevice() const { return d3d_->physicalDevice(); }
-
 HRESULT Device::Initialise() {
     VkPhysicalDevice physical = d3d_->physicalDevice();
     queueFamily_ = static_cast<uint32_t>(FindGraphicsQueueFamily(physical));

@@ -64,7 +64,6 @@ public:
 
     // For the objects of this device and the effect framework.
     VkDevice vk() const { return device_; }
-    VkPhysicalDevice physicalDevice() const;
     VkImageView blankImageView() const { return blank_.view; }
 
     // The command buffer being recorded, begun on first use.

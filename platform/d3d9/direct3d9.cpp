@@ -108,7 +108,6 @@ Direct3D9* Direct3D9::Create() {
         d3d->Release();
         return nullptr;
     }
-    d3d->validationEnabled_ = validation.enabled;
     d3d->messenger_ = CreateValidationMessenger(d3d->instance_, validation);
     d3d->physicalDevice_ = ChoosePhysicalDevice(d3d->instance_);
     if (d3d->physicalDevice_ == VK_NULL_HANDLE) {
@@ -127,6 +126,7 @@ Direct3D9::~Direct3D9() {
 ULONG Direct3D9::AddRef() { return ++refs_; }
 
 ULONG Direct3D9::Release() {
+    if (refs_ == 0) return 0;
     ULONG refs = --refs_;
     if (refs == 0) delete this;
     return refs;

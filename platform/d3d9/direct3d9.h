@@ -3,8 +3,6 @@
 
 #include <vulkan/vulkan.h>
 
-#include <atomic>
-
 #include "platform/d3d9_api.h"
 
 class Direct3D9 final : public IDirect3D9 {
@@ -21,17 +19,14 @@ public:
                          DWORD BehaviorFlags, D3DPRESENT_PARAMETERS* pPresentationParameters,
                          IDirect3DDevice9** ppReturnedDeviceInterface) override;
 
-    VkInstance instance() const { return instance_; }
     VkPhysicalDevice physicalDevice() const { return physicalDevice_; }
-    bool validationEnabled() const { return validationEnabled_; }
 
 private:
     Direct3D9() = default;
     ~Direct3D9() override;
 
-    std::atomic<ULONG> refs_{1};
+    ULONG refs_ = 1;
     VkInstance instance_ = VK_NULL_HANDLE;
     VkDebugUtilsMessengerEXT messenger_ = VK_NULL_HANDLE;
     VkPhysicalDevice physicalDevice_ = VK_NULL_HANDLE;
-    bool validationEnabled_ = false;
 };
