@@ -7,13 +7,14 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-45}
 cmake --preset linux-fuzz >/dev/null
 cmake --build --preset linux-fuzz -j "$(nproc)"
-for reader in y4m png; do
-  corpus=build/linux-fuzz/corpus/$reader
+for target in y4m_reader png_reader fx_parser; do
+  kind=${target%_*}
+  corpus=build/linux-fuzz/corpus/$kind
   mkdir -p "$corpus"
-  cp tests/fuzz/corpus/$reader/* "$corpus"/
+  cp tests/fuzz/corpus/$kind/* "$corpus"/
   dictionary=""
-  [ -f tests/fuzz/$reader.dict ] && dictionary="-dict=tests/fuzz/$reader.dict"
-  echo "fuzzing the $reader reader for $seconds s"
-  build/linux-fuzz/bin/fuzz_${reader}_reader -max_total_time="$seconds" -rss_limit_mb=2048 \
+  [ -f tests/fuzz/$kind.dict ] && dictionary="-dict=tests/fuzz/$kind.dict"
+  echo "fuzzing $target for $seconds s"
+  build/linux-fuzz/bin/fuzz_$target -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
     -max_len=65536 -artifact_prefix=build/linux-fuzz/ -print_final_stats=1 $dictionary "$corpus"
 done

@@ -2,7 +2,7 @@
 # Sets up, builds and runs every test: the Linux build, the same tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows cross build
 # with its checks under Wine (reported as skipped where Wine is missing), and
-# a bounded fuzzing run of the file readers.
+# a bounded fuzzing run of the file readers and the effect parser.
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/setup.sh

@@ -1,0 +1,2 @@
+/* unterminated
+technique T { pass { } }
