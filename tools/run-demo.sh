@@ -1,8 +1,15 @@
 #!/bin/sh
-# Sets up, builds and runs kelo on its built-in default input.
+# Sets up, builds and runs kelo on its built-in test chart with a visible
+# correction: warmer (more red, less blue) and a little brighter. Writes
+# build/demo/kelo-out.png (the corrected chart) and build/demo/kelo-compare.png
+# (before and after, side by side).
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/setup.sh
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$(nproc)"
-echo "Built into build/linux/bin."
+mkdir -p build/demo
+cd build/demo
+../linux/bin/kelo-host --stats --set "R(gain)=64" --set "B(gain)=-48" --set "Y(offs)=16" \
+  --compare kelo-compare.png
+echo "Wrote build/demo/kelo-out.png and build/demo/kelo-compare.png"
