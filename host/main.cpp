@@ -104,19 +104,17 @@ void PrintStats(const StageTimes& times, int frames, int width, int height, doub
 // The probe's frame: small, odd-sized, and padded unless --max-w says
 // otherwise. The plug-in opens its effect from the current directory, which
 // the probe leaves as the caller set it.
-int Probe(const Options& options, const PluginLibrary& library, const FilterSettings& settings) {
-    constexpr int kWidth = 37, kHeight = 19, kPitch = 41;
-    const int pitch = options.maxWidth ? options.maxWidth : kPitch;
-    if (pitch < kWidth) {
+int Probe(const Options& options, [[maybe_unused]] const PluginLibrary& library,
+          [[maybe_unused]] const FilterSettings& settings) {
+    const int pitch = options.maxWidth ? options.maxWidth : kProbeRowLength;
+    if (pitch < kProbeWidth) {
         throw UsageError("--max-w " + std::to_string(pitch) + " is shorter than the probe frame's width " +
-                         std::to_string(kWidth));
+                         std::to_string(kProbeWidth));
     }
 #ifdef _WIN32
-    std::fputs(RunProbe(library, settings, kWidth, kHeight, pitch).c_str(), stdout);
+    std::fputs(RunProbe(library, settings, pitch).c_str(), stdout);
     return kDone;
 #else
-    (void)library;
-    (void)settings;
     throw UsageError("--probe reads the plug-in's reports at its Windows imports: it runs in the Windows build only");
 #endif
 }

@@ -10,7 +10,10 @@
 
 #include "host/picture.h"
 
-// The probe's frame: every pixel and every padding pixel distinct; Y from 0
+// The probe's frame: small, odd-sized and padded by default.
+constexpr int kProbeWidth = 37, kProbeHeight = 19, kProbeRowLength = 41;
+
+// A frame for the probe: every pixel and every padding pixel distinct; Y from 0
 // to 1535 and Cb, Cr from -1024 to 1023, so that half floats hold every value
 // exactly and a Y offset up to 512 stays exact as well.
 YcFrame ProbeFrame(int width, int height, int pitch);
@@ -38,9 +41,8 @@ std::string FormatProcRecord(bool result, const FrameChanges& changes);
 class PluginLibrary;
 struct FilterSettings;
 
-// FilterInit; one FilterProc on a probe frame of width x height in rows of
-// pitch pixels; FilterExit twice; and the plug-in's reports after each step.
-// Returns the record; throws PluginError when the reports cannot be read.
-std::string RunProbe(const PluginLibrary& library, const FilterSettings& settings, int width, int height,
-                     int pitch);
+// FilterInit; one FilterProc on the probe frame in rows of pitch pixels;
+// FilterExit twice; and the plug-in's reports after each step. Returns the
+// record; throws PluginError when the reports cannot be read.
+std::string RunProbe(const PluginLibrary& library, const FilterSettings& settings, int pitch);
 #endif

@@ -57,8 +57,7 @@ private:
 
 }  // namespace
 
-std::string RunProbe(const PluginLibrary& library, const FilterSettings& settings, int width, int height,
-                     int pitch) {
+std::string RunProbe(const PluginLibrary& library, const FilterSettings& settings, int pitch) {
     ReportCapture capture(IDNO);
     if (!capture.Attach(static_cast<HMODULE>(library.module()))) {
         throw PluginError(
@@ -69,10 +68,10 @@ std::string RunProbe(const PluginLibrary& library, const FilterSettings& setting
     std::string record = "init\t" + std::to_string(filter.Init() ? 1 : 0) + "\n";
     record += reports.TakeNew();
 
-    YcFrame frame = ProbeFrame(width, height, pitch);
+    YcFrame frame = ProbeFrame(kProbeWidth, kProbeHeight, pitch);
     const YcFrame before = frame;
     YcFrame temp;
-    temp.Resize(width, height, pitch);
+    temp.Resize(kProbeWidth, kProbeHeight, pitch);
     const bool processed = filter.Process(frame, temp, 0, 1);
     record += FormatProcRecord(processed, CompareFrames(before, frame));
     record += reports.TakeNew();

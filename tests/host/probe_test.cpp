@@ -7,12 +7,12 @@
 namespace {
 
 TEST(ProbeFrame, FillsThePictureWithinTheExactHalfFloatRangeAndThePaddingApart) {
-    const YcFrame frame = ProbeFrame(37, 19, 41);
-    ASSERT_EQ(frame.pixels.size(), size_t(41 * 19));
-    for (int y = 0; y < 19; ++y) {
-        for (int x = 0; x < 41; ++x) {
+    const YcFrame frame = ProbeFrame(kProbeWidth, kProbeHeight, kProbeRowLength);
+    ASSERT_EQ(frame.pixels.size(), size_t(kProbeRowLength * kProbeHeight));
+    for (int y = 0; y < kProbeHeight; ++y) {
+        for (int x = 0; x < kProbeRowLength; ++x) {
             const PIXEL_YC& p = frame.Row(y)[x];
-            if (x < 37) {
+            if (x < kProbeWidth) {
                 EXPECT_TRUE(p.y >= 0 && p.y + 512 < 2048) << "pixel " << x << "," << y << " Y " << p.y;
                 EXPECT_TRUE(p.cb >= -1024 && p.cb < 1024) << "pixel " << x << "," << y << " Cb " << p.cb;
                 EXPECT_TRUE(p.cr >= -1024 && p.cr < 1024) << "pixel " << x << "," << y << " Cr " << p.cr;
@@ -43,7 +43,7 @@ TEST(CompareFrames, CountsChangedPixelsByDeltaAndChangedPaddingBytes) {
 }
 
 TEST(CompareFrames, FindsNothingInAnUntouchedFrame) {
-    const YcFrame frame = ProbeFrame(37, 19, 41);
+    const YcFrame frame = ProbeFrame(kProbeWidth, kProbeHeight, kProbeRowLength);
     EXPECT_EQ(FormatProcRecord(false, CompareFrames(frame, frame)),
               "proc\t0\tpixels-changed 0\tpadding-changed 0\n");
 }
