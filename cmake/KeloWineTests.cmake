@@ -11,11 +11,15 @@ add_test(NAME wine_prefix COMMAND ${KELO_WINE_RUN} --init)
 set_tests_properties(wine_prefix PROPERTIES
   LABELS "windows;wine" FIXTURES_SETUP wine_prefix SKIP_RETURN_CODE ${KELO_WINE_SKIP_CODE} TIMEOUT 180)
 
-# kelo_add_wine_test(NAME COMMAND program [args...] [WORKING_DIRECTORY dir] [FIXTURES f...])
-# runs program (an executable target or a path) under Wine. The checks share
-# one X display number pool and one wineserver, so they run one at a time.
+# kelo_add_wine_test(NAME COMMAND program [args...] [WORKING_DIRECTORY dir]
+#                    [FIXTURES f...] [EXPECT what] [ENVIRONMENT VAR=value...])
+# runs program (an executable target or a path) under Wine. With EXPECT, the
+# program's output is compared with what tests/wine/check_probe.py expects of
+# kelo-host (describe, compile-failure, ...). The checks share one X display
+# number pool and one wineserver, so they run one at a time.
+find_program(KELO_PYTHON python3)
 function(kelo_add_wine_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "WORKING_DIRECTORY" "COMMAND;FIXTURES")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "WORKING_DIRECTORY;EXPECT" "COMMAND;FIXTURES;ENVIRONMENT")
   list(POP_FRONT arg_COMMAND program)
   if(TARGET ${program})
     set(program $<TARGET_FILE:${program}>)
@@ -23,11 +27,19 @@ function(kelo_add_wine_test name)
   if(NOT arg_WORKING_DIRECTORY)
     set(arg_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   endif()
-  add_test(NAME ${name} COMMAND ${KELO_WINE_RUN} ${program} ${arg_COMMAND}
+  set(checker)
+  if(arg_EXPECT)
+    set(checker ${KELO_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/check_probe.py
+        --sources ${PROJECT_SOURCE_DIR} --version ${PROJECT_VERSION} --expect ${arg_EXPECT} --)
+  endif()
+  add_test(NAME ${name} COMMAND ${checker} ${KELO_WINE_RUN} ${program} ${arg_COMMAND}
            WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})
   set_tests_properties(${name} PROPERTIES
     LABELS "windows;wine" SKIP_RETURN_CODE ${KELO_WINE_SKIP_CODE} TIMEOUT 90 RESOURCE_LOCK wine
     FIXTURES_REQUIRED "wine_prefix;${arg_FIXTURES}")
+  if(arg_ENVIRONMENT)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${arg_ENVIRONMENT}")
+  endif()
 endfunction()
 
 # kelo_add_dll_check(NAME TARGET EXPORTS name... IMPORTS dll...) checks that the

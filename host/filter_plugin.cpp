@@ -8,6 +8,7 @@
 #include "host/codepage.h"
 
 #ifdef _WIN32
+#include "host/pe_imports.h"
 #include "host/utf8_path.h"
 #else
 #include <dlfcn.h>
@@ -141,9 +142,48 @@ void ApplySetting(const FilterDescription& description, const std::string& assig
 
 #ifdef _WIN32
 
+namespace {
+
+std::string SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+        0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message(text ? text : L"", length);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
+        message.pop_back();
+    }
+    return Utf8String(std::filesystem::path(message));
+}
+
+// Why the loader refused the library, naming the libraries it imports that
+// cannot be loaded themselves (a missing d3dx9_30.dll, most often): the
+// system's message says only that "a module" was not found.
+std::string LoadFailure(const std::wstring& path, DWORD error) {
+    std::string text = "cannot load (error " + std::to_string(error);
+    const std::string message = SystemMessage(error);
+    text += message.empty() ? ")" : ": " + message + ")";
+    if (error != ERROR_MOD_NOT_FOUND && error != ERROR_PROC_NOT_FOUND) return text;
+    HMODULE image = LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!image) return text;
+    std::string missing;
+    for (const std::string& name : ImportedLibraries(image)) {
+        HMODULE library = LoadLibraryA(name.c_str());
+        if (library) FreeLibrary(library);
+        else missing += (missing.empty() ? "" : ", ") + name + " (error " + std::to_string(GetLastError()) + ")";
+    }
+    FreeLibrary(image);
+    if (!missing.empty()) text += "; it needs " + missing + ", which cannot be loaded";
+    return text;
+}
+
+}  // namespace
+
 PluginLibrary::PluginLibrary(const std::string& path) {
-    HMODULE module = LoadLibraryW(Utf8Path(path).wstring().c_str());
-    if (!module) throw PluginError(path + ": cannot load (error " + std::to_string(GetLastError()) + ")");
+    const std::wstring widePath = Utf8Path(path).wstring();
+    HMODULE module = LoadLibraryW(widePath.c_str());
+    if (!module) throw PluginError(path + ": " + LoadFailure(widePath, GetLastError()));
     module_ = module;
     // FARPROC stands for any export; the cast through void (*)() says so.
     auto getFilterTable =
@@ -204,7 +244,7 @@ RunningFilter::RunningFilter(const FILTER_DLL& descriptor, FilterSettings settin
 }
 
 RunningFilter::~RunningFilter() {
-    if (initCalled_ && filter_.func_exit) filter_.func_exit(&filter_);
+    if (initCalled_ && !exitCalled_) Exit();
 #ifdef _WIN32
     if (ownsWindow_) DestroyWindow(window_);
 #endif
@@ -213,6 +253,11 @@ RunningFilter::~RunningFilter() {
 bool RunningFilter::Init() {
     initCalled_ = true;
     return !filter_.func_init || filter_.func_init(&filter_);
+}
+
+bool RunningFilter::Exit() {
+    exitCalled_ = true;
+    return !filter_.func_exit || filter_.func_exit(&filter_);
 }
 
 bool RunningFilter::Process(YcFrame& frame, YcFrame& temp, int index, int count) {

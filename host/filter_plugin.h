@@ -60,6 +60,8 @@ public:
     ~PluginLibrary();
 
     const FILTER_DLL& descriptor() const { return *descriptor_; }
+    // The loaded library: an HMODULE on Windows, dlopen's handle elsewhere.
+    void* module() const { return module_; }
 
 private:
     void* module_ = nullptr;
@@ -72,10 +74,13 @@ public:
     RunningFilter(const FILTER_DLL& descriptor, FilterSettings settings);
     RunningFilter(const RunningFilter&) = delete;
     RunningFilter& operator=(const RunningFilter&) = delete;
-    // Calls FilterExit once FilterInit was called, whatever it returned.
+    // Calls FilterExit once FilterInit was called, whatever it returned,
+    // unless Exit was called.
     ~RunningFilter();
 
     bool Init();
+    // Calls FilterExit (true when the plug-in has none); may be called again.
+    bool Exit();
     // Runs FilterProc over `frame`. A plug-in may answer in the second
     // buffer by swapping the two pointers; the frames are swapped to match.
     bool Process(YcFrame& frame, YcFrame& temp, int index, int count);
@@ -86,4 +91,5 @@ private:
     HWND window_ = nullptr;
     bool ownsWindow_ = false;
     bool initCalled_ = false;
+    bool exitCalled_ = false;
 };

@@ -9,6 +9,7 @@
 #include "host/filter_plugin.h"
 #include "host/frame_files.h"
 #include "host/options.h"
+#include "host/probe.h"
 #include "host/stage_times.h"
 #include "host/utf8_path.h"
 
@@ -100,6 +101,24 @@ void PrintStats(const StageTimes& times, int frames, int width, int height, doub
     std::fprintf(stderr, "  %-12s %9.3f s %6.1f %%\n", "host's own", hostOwn, total > 0 ? 100 * hostOwn / total : 0.0);
 }
 
+// The probe's frame: small, odd-sized, and padded unless --max-w says
+// otherwise. The plug-in opens its effect from the current directory, which
+// the probe leaves as the caller set it.
+int Probe(const Options& options, [[maybe_unused]] const PluginLibrary& library,
+          [[maybe_unused]] const FilterSettings& settings) {
+    const int pitch = options.maxWidth ? options.maxWidth : kProbeRowLength;
+    if (pitch < kProbeWidth) {
+        throw UsageError("--max-w " + std::to_string(pitch) + " is shorter than the probe frame's width " +
+                         std::to_string(kProbeWidth));
+    }
+#ifdef _WIN32
+    std::fputs(RunProbe(library, settings, pitch).c_str(), stdout);
+    return kDone;
+#else
+    throw UsageError("--probe reads the plug-in's reports at its Windows imports: it runs in the Windows build only");
+#endif
+}
+
 int Run(const Options& options) {
     const Clock::time_point start = Clock::now();
     const std::string pluginPath =
@@ -112,6 +131,7 @@ int Run(const Options& options) {
     }
     FilterSettings settings = DefaultSettings(description);
     for (const std::string& assignment : options.settings) ApplySetting(description, assignment, settings);
+    if (options.probe) return Probe(options, library, settings);
 
     FrameSource source(options.input, Resolved(options.input));
     std::string outputName = options.output;

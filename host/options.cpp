@@ -11,6 +11,8 @@ const char kUsage[] =
     "  --set NAME=VALUE     a track bar (integer in its range) or check box (0 or 1) by its name;\n"
     "                       repeatable\n"
     "  --describe           print the plug-in's settings and exit\n"
+    "  --probe              Windows build: one padded frame through the plug-in, run in the current\n"
+    "                       directory; prints its results, reports and changes as a record\n"
     "  --compare FILE.png   write the first frame before and after, side by side\n"
     "  --max-w N            the row length of the host's frame buffer (default: width + 64)\n"
     "  --stats              print the time of each stage and the frame rate at the end\n"
@@ -72,6 +74,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
                                  std::to_string(kMaxRowLength));
             }
         } else if (argument == "--describe") noValue(options.describe);
+        else if (argument == "--probe") noValue(options.probe);
         else if (argument == "--stats") noValue(options.stats);
         else if (argument == "--quiet") noValue(options.quiet);
         else if (argument == "--help") noValue(options.help);

@@ -17,6 +17,7 @@ struct Options {
     std::string compare;                // empty: no before/after picture
     int maxWidth = 0;                   // 0: the picture's width + 64
     bool describe = false;
+    bool probe = false;
     bool stats = false;
     bool quiet = false;
     bool help = false;

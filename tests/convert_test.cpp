@@ -195,6 +195,15 @@ std::vector<ValueCase> ValueClasses() {
     };
 }
 
+// The real D3DX's half format has no NaN (its top exponent holds ordinary
+// numbers): what D3DXFloat32To16Array makes of a NaN is D3DX's choice, and the
+// half paths cannot be asked what a NaN texel gives.
+#ifdef _WIN32
+constexpr bool kHalfCarriesNaN = false;
+#else
+constexpr bool kHalfCarriesNaN = true;
+#endif
+
 TEST(ConvertReadBack, AllFourRoutinesGiveTheSameSaturatedPixelForEveryValueClass) {
     const std::vector<ValueCase> cases = ValueClasses();
     const int32_t n = static_cast<int32_t>(cases.size());
@@ -222,6 +231,7 @@ TEST(ConvertReadBack, AllFourRoutinesGiveTheSameSaturatedPixelForEveryValueClass
                 const int16_t actual[3] = {pixels[i].y, pixels[i].cb, pixels[i].cr};
                 for (int k = 0; k < 3; ++k) {
                     const ValueCase& c = cases[(i + k) % n];
+                    if (path.half && std::isnan(c.texel) && !kHalfCarriesNaN) continue;
                     EXPECT_EQ(actual[k], c.pixel)
                         << Name(path) << " width " << width << " pixel " << i << " "
                         << kComponents[k] << " from texel " << c.texel << " (bits 0x" << std::hex

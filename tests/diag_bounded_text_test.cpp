@@ -7,11 +7,15 @@
 
 namespace {
 
+// Wide text is UTF-16 on both platforms: wchar_t on Windows, char16_t elsewhere.
+using WideString = std::basic_string<WCHAR>;
+using WideView = std::basic_string_view<WCHAR>;
+
 const HRESULT kCut = static_cast<HRESULT>(0x8007007A);
 
-std::string Narrow(std::u16string_view text) {
+std::string Narrow(WideView text) {
     std::string out;
-    for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+    for (WCHAR c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
     return out;
 }
 
@@ -30,34 +34,34 @@ TEST(BoundedCopy, CopiesWhatFitsCutsTheRestAndRejectsZeroCapacity) {
 
 TEST(BoundedCopyWide, CopiesWhatFitsCutsTheRestAndRejectsZeroCapacity) {
     WCHAR dest[4];
-    EXPECT_EQ(BoundedCopyWide(dest, 4, u"エラー"), S_OK);
-    EXPECT_EQ(std::u16string(dest), u"エラー");
-    EXPECT_EQ(BoundedCopyWide(dest, 4, u"エラーです"), kCut);
-    EXPECT_EQ(std::u16string(dest), u"エラー");
-    dest[0] = u'z';
-    EXPECT_EQ(BoundedCopyWide(dest, 0, u"a"), E_INVALIDARG);
-    EXPECT_EQ(dest[0], u'z');
+    EXPECT_EQ(BoundedCopyWide(dest, 4, WIDE("エラー")), S_OK);
+    EXPECT_EQ(WideString(dest), WIDE("エラー"));
+    EXPECT_EQ(BoundedCopyWide(dest, 4, WIDE("エラーです")), kCut);
+    EXPECT_EQ(WideString(dest), WIDE("エラー"));
+    dest[0] = WIDE('z');
+    EXPECT_EQ(BoundedCopyWide(dest, 0, WIDE("a")), E_INVALIDARG);
+    EXPECT_EQ(dest[0], WIDE('z'));
 }
 
 TEST(BoundedLengthWide, MeasuresWithinTheLimitAndLeavesTheLengthAloneOtherwise) {
     size_t length = 99;
-    EXPECT_EQ(BoundedLengthWide(u"abc", 4, &length), S_OK);
+    EXPECT_EQ(BoundedLengthWide(WIDE("abc"), 4, &length), S_OK);
     EXPECT_EQ(length, 3u);
-    EXPECT_EQ(BoundedLengthWide(u"", 1, &length), S_OK);
+    EXPECT_EQ(BoundedLengthWide(WIDE(""), 1, &length), S_OK);
     EXPECT_EQ(length, 0u);
-    EXPECT_EQ(BoundedLengthWide(u"abc", 4, nullptr), S_OK);
+    EXPECT_EQ(BoundedLengthWide(WIDE("abc"), 4, nullptr), S_OK);
 
     length = 99;
-    const WCHAR unterminated[3] = {u'a', u'b', u'c'};
+    const WCHAR unterminated[3] = {WIDE('a'), WIDE('b'), WIDE('c')};
     EXPECT_EQ(BoundedLengthWide(unterminated, 3, &length), E_INVALIDARG);
-    EXPECT_EQ(BoundedLengthWide(u"abc", 3, &length), E_INVALIDARG) << "terminator at index 3";
-    EXPECT_EQ(BoundedLengthWide(u"abc", 0, &length), E_INVALIDARG);
+    EXPECT_EQ(BoundedLengthWide(WIDE("abc"), 3, &length), E_INVALIDARG) << "terminator at index 3";
+    EXPECT_EQ(BoundedLengthWide(WIDE("abc"), 0, &length), E_INVALIDARG);
     EXPECT_EQ(BoundedLengthWide(nullptr, 4, &length), E_INVALIDARG);
     EXPECT_EQ(length, 99u);
 }
 
 template <typename... Args>
-std::u16string Format(LPCWSTR format, Args... args) {
+WideString Format(LPCWSTR format, Args... args) {
     WCHAR buffer[64];
     EXPECT_EQ(BoundedFormatWide(buffer, 64, format, args...), S_OK) << Narrow(format);
     return buffer;
@@ -65,37 +69,37 @@ std::u16string Format(LPCWSTR format, Args... args) {
 
 // The directives follow Windows' wide rules, not the C library's on Linux.
 TEST(BoundedFormatWide, FormatsTheWindowsWideDirectives) {
-    EXPECT_EQ(Format(u"wide %s", u"エラー"), u"wide エラー");
-    EXPECT_EQ(Format(u"narrow %S!", "\xE9\x83"), u"narrow \u00e9\u0083!");
-    EXPECT_EQ(Narrow(Format(u"%ld %ld %ld", INT32_MIN, INT32_MAX, int32_t{0})),
+    EXPECT_EQ(Format(WIDE("wide %s"), WIDE("エラー")), WIDE("wide エラー"));
+    EXPECT_EQ(Format(WIDE("narrow %S!"), "\xE9\x83"), WIDE("narrow \u00e9\u0083!"));
+    EXPECT_EQ(Narrow(Format(WIDE("%ld %ld %ld"), INT32_MIN, INT32_MAX, int32_t{0})),
               "-2147483648 2147483647 0");
-    EXPECT_EQ(Narrow(Format(u"%0.8x %0.8x %0.8x", 0u, 0x8007000Eu, 0xFFFFFFFFu)),
+    EXPECT_EQ(Narrow(Format(WIDE("%0.8x %0.8x %0.8x"), 0u, 0x8007000Eu, 0xFFFFFFFFu)),
               "00000000 8007000e ffffffff");
-    EXPECT_EQ(Narrow(Format(u"100%% %s %S", static_cast<LPCWSTR>(nullptr),
+    EXPECT_EQ(Narrow(Format(WIDE("100%% %s %S"), static_cast<LPCWSTR>(nullptr),
                             static_cast<const char*>(nullptr))),
               "100% (null) (null)");
-    EXPECT_EQ(Narrow(Format(u"[%5d|%-4u|%04X|%.2s|%hs|%ls]", -42, 7u, 9u, u"abc", "n", u"w")),
+    EXPECT_EQ(Narrow(Format(WIDE("[%5d|%-4u|%04X|%.2s|%hs|%ls]"), -42, 7u, 9u, WIDE("abc"), "n", WIDE("w"))),
               "[  -42|7   |0009|ab|n|w]");
 }
 
 TEST(BoundedFormatWide, CutsToCapacityMinusOneAndReportsIt) {
     WCHAR dest[8];
-    EXPECT_EQ(BoundedFormatWide(dest, 8, u"%s", u"1234567"), S_OK);
+    EXPECT_EQ(BoundedFormatWide(dest, 8, WIDE("%s"), WIDE("1234567")), S_OK);
     EXPECT_EQ(Narrow(dest), "1234567");
-    EXPECT_EQ(BoundedFormatWide(dest, 8, u"%s=%0.8x", u"hr", 0x8007000Eu), kCut);
+    EXPECT_EQ(BoundedFormatWide(dest, 8, WIDE("%s=%0.8x"), WIDE("hr"), 0x8007000Eu), kCut);
     EXPECT_EQ(Narrow(dest), "hr=8007");
-    EXPECT_EQ(BoundedFormatWide(dest, 1, u"x"), kCut);
+    EXPECT_EQ(BoundedFormatWide(dest, 1, WIDE("x")), kCut);
     EXPECT_EQ(Narrow(dest), "");
 }
 
 TEST(BoundedFormatWide, FailsOnBadCapacityOrAnUnknownDirective) {
-    WCHAR dest[8] = {u'z'};
-    EXPECT_EQ(BoundedFormatWide(dest, 0, u"x"), E_INVALIDARG);
-    EXPECT_EQ(BoundedFormatWide(dest, size_t{2147483648u}, u"x"), E_INVALIDARG);
-    EXPECT_EQ(dest[0], u'z') << "nothing may be written on an invalid capacity";
-    EXPECT_EQ(BoundedFormatWide(dest, 8, u"a%qb"), kCut);
+    WCHAR dest[8] = {WIDE('z')};
+    EXPECT_EQ(BoundedFormatWide(dest, 0, WIDE("x")), E_INVALIDARG);
+    EXPECT_EQ(BoundedFormatWide(dest, size_t{2147483648u}, WIDE("x")), E_INVALIDARG);
+    EXPECT_EQ(dest[0], WIDE('z')) << "nothing may be written on an invalid capacity";
+    EXPECT_EQ(BoundedFormatWide(dest, 8, WIDE("a%qb")), kCut);
     EXPECT_EQ(Narrow(dest), "a");
-    EXPECT_EQ(BoundedFormatWide(dest, 8, u"ab%"), kCut);
+    EXPECT_EQ(BoundedFormatWide(dest, 8, WIDE("ab%")), kCut);
     EXPECT_EQ(Narrow(dest), "ab");
 }
 

@@ -8,10 +8,14 @@
 
 namespace {
 
+// Wide text is UTF-16 on both platforms: wchar_t on Windows, char16_t elsewhere.
+using WideString = std::basic_string<WCHAR>;
+using WideView = std::basic_string_view<WCHAR>;
+
 // gtest prints narrow strings readably; the texts under test are UTF-16.
-std::string Utf8(std::u16string_view text) {
+std::string Utf8(WideView text) {
     std::string out;
-    for (char16_t c : text) {
+    for (WCHAR c : text) {
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
@@ -28,14 +32,14 @@ std::string Utf8(std::u16string_view text) {
 
 struct Box {
     HWND owner;
-    std::u16string text;
-    std::u16string caption;
+    WideString text;
+    WideString caption;
     UINT type;
 };
 
 class RecordingSink final : public ReportSink {
 public:
-    std::vector<std::u16string> writes;
+    std::vector<WideString> writes;
     std::vector<Box> boxes;
     int breaks = 0;
     int answer = IDNO;
@@ -49,7 +53,7 @@ public:
 };
 
 const char kSupport[] = "./renderer/support.cpp";
-const char16_t kAsk[] = u"Do you want to debug the application?";
+const WCHAR kAsk[] = WIDE("Do you want to debug the application?");
 const HRESULT kNotAvailable = static_cast<HRESULT>(0x8876086A);
 
 class ReportTest : public ::testing::Test {
@@ -57,13 +61,13 @@ protected:
     void SetUp() override { SetReportSink(&sink_); }
     void TearDown() override { SetReportSink(nullptr); }
 
-    void ExpectWrites(const std::vector<std::u16string>& expected) {
+    void ExpectWrites(const std::vector<WideString>& expected) {
         ASSERT_EQ(sink_.writes.size(), expected.size()) << "debug writes";
         for (size_t i = 0; i < expected.size(); ++i) {
             EXPECT_EQ(Utf8(sink_.writes[i]), Utf8(expected[i])) << "debug write " << i + 1;
         }
     }
-    void ExpectOneBox(const std::u16string& text) {
+    void ExpectOneBox(const WideString& text) {
         ASSERT_EQ(sink_.boxes.size(), 1u) << "message boxes";
         EXPECT_EQ(Utf8(sink_.boxes[0].text), Utf8(text));
         EXPECT_EQ(Utf8(sink_.boxes[0].caption), "Unexpected error encountered");
@@ -75,36 +79,36 @@ protected:
 };
 
 TEST_F(ReportTest, CapabilityReportShowsSOkInTheLineAndTheBox) {
-    const std::u16string message = u"ダイナミックテクスチャが利用できません";
+    const WideString message = WIDE("ダイナミックテクスチャが利用できません");
     EXPECT_EQ(ReportError(kSupport, 123, 0, message.c_str(), TRUE), 0);
-    ExpectWrites({u"./renderer/support.cpp(123): ", message, u" ", u"hr=S_OK (0x00000000)", u"\n"});
-    ExpectOneBox(u"File: ./renderer/support.cpp\nLine: 123\nError Code: S_OK (0x00000000)\n"
-                 u"Calling: " + message + u"\n" + kAsk);
+    ExpectWrites({WIDE("./renderer/support.cpp(123): "), message, WIDE(" "), WIDE("hr=S_OK (0x00000000)"), WIDE("\n")});
+    ExpectOneBox(WIDE("File: ./renderer/support.cpp\nLine: 123\nError Code: S_OK (0x00000000)\n")
+                 WIDE("Calling: ") + message + WIDE("\n") + kAsk);
     EXPECT_EQ(sink_.breaks, 0);
 }
 
 TEST_F(ReportTest, WithoutPopupOnlyTheDebugLineIsWrittenAndHrComesBack) {
-    EXPECT_EQ(ReportError(kSupport, 456, E_OUTOFMEMORY, u"メモリの確保に失敗しました", FALSE),
+    EXPECT_EQ(ReportError(kSupport, 456, E_OUTOFMEMORY, WIDE("メモリの確保に失敗しました"), FALSE),
               E_OUTOFMEMORY);
-    ExpectWrites({u"./renderer/support.cpp(456): ", u"メモリの確保に失敗しました", u" ",
-                  u"hr=E_OUTOFMEMORY (0x8007000e)", u"\n"});
+    ExpectWrites({WIDE("./renderer/support.cpp(456): "), WIDE("メモリの確保に失敗しました"), WIDE(" "),
+                  WIDE("hr=E_OUTOFMEMORY (0x8007000e)"), WIDE("\n")});
     EXPECT_TRUE(sink_.boxes.empty());
     EXPECT_EQ(sink_.breaks, 0);
 }
 
 TEST_F(ReportTest, NullFileDropsTheLocationAndLeavesTheBoxFileLineEmpty) {
-    ReportError(nullptr, 7, E_FAIL, u"GetSurfaceLevel", TRUE);
-    ExpectWrites({u"GetSurfaceLevel", u" ", u"hr=E_FAIL (0x80004005)", u"\n"});
-    ExpectOneBox(u"File: \nLine: 7\nError Code: E_FAIL (0x80004005)\nCalling: GetSurfaceLevel\n" +
-                 std::u16string(kAsk));
+    ReportError(nullptr, 7, E_FAIL, WIDE("GetSurfaceLevel"), TRUE);
+    ExpectWrites({WIDE("GetSurfaceLevel"), WIDE(" "), WIDE("hr=E_FAIL (0x80004005)"), WIDE("\n")});
+    ExpectOneBox(WIDE("File: \nLine: 7\nError Code: E_FAIL (0x80004005)\nCalling: GetSurfaceLevel\n") +
+                 WideString(kAsk));
 }
 
 TEST_F(ReportTest, NullOrEmptyMessageDropsTheMessageItsSeparatorAndTheCallingLine) {
-    for (LPCWSTR message : {static_cast<LPCWSTR>(nullptr), u""}) {
+    for (LPCWSTR message : {static_cast<LPCWSTR>(nullptr), WIDE("")}) {
         sink_ = RecordingSink();
         ReportError(nullptr, -1, E_FAIL, message, TRUE);
-        ExpectWrites({u"hr=E_FAIL (0x80004005)", u"\n"});
-        ExpectOneBox(u"File: \nLine: -1\nError Code: E_FAIL (0x80004005)\n" + std::u16string(kAsk));
+        ExpectWrites({WIDE("hr=E_FAIL (0x80004005)"), WIDE("\n")});
+        ExpectOneBox(WIDE("File: \nLine: -1\nError Code: E_FAIL (0x80004005)\n") + WideString(kAsk));
     }
 }
 
@@ -113,26 +117,26 @@ TEST_F(ReportTest, LongMessagesAreWrittenWholeButCutInTheBoxAndDroppedFrom1024) 
     struct Case {
         size_t length;
         bool shown;
-        std::u16string callingLine;  // as it appears in the box, before kAsk
+        WideString callingLine;  // as it appears in the box, before kAsk
     };
-    const std::u16string text(1024, u'メ');
+    const WideString text(1024, WIDE('メ'));
     const Case cases[] = {
-        {1013, true, u"Calling: " + text.substr(0, 1013) + u"\n"},
-        {1014, true, u"Calling: " + text.substr(0, 1014)},
-        {1023, true, u"Calling: " + text.substr(0, 1014)},
-        {1024, false, u""},
+        {1013, true, WIDE("Calling: ") + text.substr(0, 1013) + WIDE("\n")},
+        {1014, true, WIDE("Calling: ") + text.substr(0, 1014)},
+        {1023, true, WIDE("Calling: ") + text.substr(0, 1014)},
+        {1024, false, WIDE("")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         sink_ = RecordingSink();
-        const std::u16string message = text.substr(0, c.length);
+        const WideString message = text.substr(0, c.length);
         ReportError(kSupport, 9, E_FAIL, message.c_str(), TRUE);
         if (c.shown) {
-            ExpectWrites({u"./renderer/support.cpp(9): ", message, u" ", u"hr=E_FAIL (0x80004005)", u"\n"});
+            ExpectWrites({WIDE("./renderer/support.cpp(9): "), message, WIDE(" "), WIDE("hr=E_FAIL (0x80004005)"), WIDE("\n")});
         } else {
-            ExpectWrites({u"./renderer/support.cpp(9): ", u"hr=E_FAIL (0x80004005)", u"\n"});
+            ExpectWrites({WIDE("./renderer/support.cpp(9): "), WIDE("hr=E_FAIL (0x80004005)"), WIDE("\n")});
         }
-        ExpectOneBox(u"File: ./renderer/support.cpp\nLine: 9\nError Code: E_FAIL (0x80004005)\n" +
+        ExpectOneBox(WIDE("File: ./renderer/support.cpp\nLine: 9\nError Code: E_FAIL (0x80004005)\n") +
                      c.callingLine + kAsk);
     }
 }
@@ -143,23 +147,23 @@ TEST_F(ReportTest, LongFilePathIsWholeInTheDebugLineAndCutTo259BytesInTheBox) {
     std::string path = "./";
     while (path.size() < 299) path += static_cast<char>(path.size() % 2 ? 'a' : 0x83);
     path += 'x';
-    std::u16string widePath;
-    for (unsigned char byte : path) widePath += static_cast<char16_t>(byte);
+    WideString widePath;
+    for (unsigned char byte : path) widePath += static_cast<WCHAR>(byte);
 
     ReportError(path.c_str(), 1, E_FAIL, nullptr, TRUE);
-    ExpectWrites({widePath + u"(1): ", u"hr=E_FAIL (0x80004005)", u"\n"});
-    ExpectOneBox(u"File: " + widePath.substr(0, 259) +
-                 u"\nLine: 1\nError Code: E_FAIL (0x80004005)\n" + kAsk);
+    ExpectWrites({widePath + WIDE("(1): "), WIDE("hr=E_FAIL (0x80004005)"), WIDE("\n")});
+    ExpectOneBox(WIDE("File: ") + widePath.substr(0, 259) +
+                 WIDE("\nLine: 1\nError Code: E_FAIL (0x80004005)\n") + kAsk);
 }
 
 TEST_F(ReportTest, LargestReportFitsTheBoxUncut) {
     const std::string path(300, 'p');
-    const std::u16string message(1023, u'm');
+    const WideString message(1023, WIDE('m'));
     const HRESULT longestNamed = static_cast<HRESULT>(0x80040205);
     ReportError(path.c_str(), INT32_MIN, longestNamed, message.c_str(), TRUE);
-    ExpectOneBox(u"File: " + std::u16string(259, u'p') + u"\nLine: -2147483648\nError Code: " +
-                 u"DIERR_NOTEXCLUSIVEACQUIRED & VFW_E_FILTER_ACTIVE & DMO_E_TYPE_NOT_ACCEPTED (0x80040205)\n" +
-                 u"Calling: " + message.substr(0, 1014) + kAsk);
+    ExpectOneBox(WIDE("File: ") + WideString(259, WIDE('p')) + WIDE("\nLine: -2147483648\nError Code: ") +
+                 WIDE("DIERR_NOTEXCLUSIVEACQUIRED & VFW_E_FILTER_ACTIVE & DMO_E_TYPE_NOT_ACCEPTED (0x80040205)\n") +
+                 WIDE("Calling: ") + message.substr(0, 1014) + kAsk);
 }
 
 TEST_F(ReportTest, CodesAreNamedByExactValueWithUnknownForUnlistedOnes) {
@@ -190,7 +194,7 @@ TEST_F(ReportTest, OnlyTheAnswerYesBreaksAndEveryAnswerReturnsHr) {
     for (const auto& c : cases) {
         sink_ = RecordingSink();
         sink_.answer = c.answer;
-        EXPECT_EQ(ReportError(kSupport, 3, kNotAvailable, u"x", TRUE),
+        EXPECT_EQ(ReportError(kSupport, 3, kNotAvailable, WIDE("x"), TRUE),
                   kNotAvailable);
         EXPECT_EQ(sink_.boxes.size(), 1u) << "answer " << c.answer;
         EXPECT_EQ(sink_.breaks, c.breaks) << "answer " << c.answer;
@@ -200,20 +204,20 @@ TEST_F(ReportTest, OnlyTheAnswerYesBreaksAndEveryAnswerReturnsHr) {
 // A failed effect compile reports the compiler's text and then the load
 // failure with the same code: two independent lines and two boxes.
 TEST_F(ReportTest, FailedEffectCompileGivesTwoCompleteReports) {
-    const std::u16string compilerText = u"kelo.fx(6,1): error X3000: syntax error\n";
+    const WideString compilerText = WIDE("kelo.fx(6,1): error X3000: syntax error\n");
     const HRESULT hr = E_FAIL;
     ReportError(kSupport, 40, hr, compilerText.c_str(), TRUE);
-    ReportError(kSupport, 20, hr, u"エフェクトのロードに失敗しました", TRUE);
-    ExpectWrites({u"./renderer/support.cpp(40): ", compilerText, u" ", u"hr=E_FAIL (0x80004005)", u"\n",
-                  u"./renderer/support.cpp(20): ", u"エフェクトのロードに失敗しました", u" ",
-                  u"hr=E_FAIL (0x80004005)", u"\n"});
+    ReportError(kSupport, 20, hr, WIDE("エフェクトのロードに失敗しました"), TRUE);
+    ExpectWrites({WIDE("./renderer/support.cpp(40): "), compilerText, WIDE(" "), WIDE("hr=E_FAIL (0x80004005)"), WIDE("\n"),
+                  WIDE("./renderer/support.cpp(20): "), WIDE("エフェクトのロードに失敗しました"), WIDE(" "),
+                  WIDE("hr=E_FAIL (0x80004005)"), WIDE("\n")});
     ASSERT_EQ(sink_.boxes.size(), 2u);
     EXPECT_EQ(Utf8(sink_.boxes[0].text),
-              Utf8(u"File: ./renderer/support.cpp\nLine: 40\nError Code: E_FAIL (0x80004005)\nCalling: " +
-                   compilerText + u"\n" + kAsk));
+              Utf8(WIDE("File: ./renderer/support.cpp\nLine: 40\nError Code: E_FAIL (0x80004005)\nCalling: ") +
+                   compilerText + WIDE("\n") + kAsk));
     EXPECT_EQ(Utf8(sink_.boxes[1].text),
-              Utf8(u"File: ./renderer/support.cpp\nLine: 20\nError Code: E_FAIL (0x80004005)\n"
-                   u"Calling: エフェクトのロードに失敗しました\n" + std::u16string(kAsk)));
+              Utf8(WIDE("File: ./renderer/support.cpp\nLine: 20\nError Code: E_FAIL (0x80004005)\n")
+                   WIDE("Calling: エフェクトのロードに失敗しました\n") + WideString(kAsk)));
 }
 
 }  // namespace

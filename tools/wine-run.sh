@@ -44,7 +44,9 @@ fi
 
 # No Mono or Gecko installer may prompt; Wine's own chatter stays off unless
 # the caller asks for it with WINEDEBUG.
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+# KELO_WINE_DLL_OVERRIDES adds overrides of its own (d3dx9_30=d: no D3DX).
+export WINEPREFIX="$prefix" WINEARCH=win32
+export WINEDLLOVERRIDES="mscoree,mshtml=${KELO_WINE_DLL_OVERRIDES:+;$KELO_WINE_DLL_OVERRIDES}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 
 # Each run gets its own display; wineserver and the prefix are shared.

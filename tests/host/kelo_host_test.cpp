@@ -164,6 +164,7 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         {"--max-w 100", "--max-w 100 is shorter than the picture's width 1920"},
         {"--bogus", "unknown option --bogus"},
         {"--plugin /nonexistent.auf", "cannot load the plug-in"},
+        {"--probe", "--probe reads the plug-in's reports at its Windows imports"},
     };
     WriteClip("in.y4m", 1);
     for (const auto& c : cases) {

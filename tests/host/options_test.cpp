@@ -17,6 +17,7 @@ TEST(Options, ReadsEveryOptionInBothSpellingsAndThePositionalFiles) {
     EXPECT_EQ(options.output, "-");
     EXPECT_EQ(ParseOptions({"--", "--odd-name.png"}).input, "--odd-name.png");
     EXPECT_TRUE(ParseOptions({"--describe"}).describe);
+    EXPECT_TRUE(ParseOptions({"--probe"}).probe);
     EXPECT_TRUE(ParseOptions({}).input.empty());
 }
 
@@ -34,6 +35,7 @@ TEST(Options, RefusesMalformedCommandLinesWithTheReason) {
         {{"--max-w", "99999999999"}, "--max-w 99999999999: expected a row length"},
         {{"--max-w", "20481"}, "--max-w 20481: expected a row length"},
         {{"--stats=1"}, "--stats takes no value"},
+        {{"--probe=1"}, "--probe takes no value"},
         {{"a", "b", "c"}, "too many arguments: c"},
         {{""}, "empty file name"},
     };

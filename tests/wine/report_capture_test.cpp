@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "tests/wine/iat_hook.h"
-#include "tests/wine/report_capture.h"
+#include <algorithm>
+
+#include "host/pe_imports.h"
+#include "host/report_capture.h"
 
 namespace {
 
@@ -33,7 +35,7 @@ TEST_F(ReportCaptureTest, ReadsTheExactUtf16TextAndAnswersARealBox) {
         ReportCapture capture(answer);
         ASSERT_TRUE(capture.Attach(probe_));
         EXPECT_EQ(report_(kMessage), answer);
-        EXPECT_EQ(capture.DebugOutput(), std::wstring(kMessage) + L"\n");
+        EXPECT_EQ(capture.DebugWrites(), (std::vector<std::wstring>{kMessage, L"\n"}));
         ASSERT_EQ(capture.Boxes().size(), 1u);
         const CapturedBox& box = capture.Boxes()[0];
         EXPECT_EQ(box.text, kMessage);
@@ -49,7 +51,7 @@ TEST_F(ReportCaptureTest, TakesOnlyTheAttachedModulesCalls) {
     ASSERT_TRUE(capture.Attach(probe_));
     OutputDebugStringW(L"the test's own line\n");
     debugOutput_(L"probe");
-    EXPECT_EQ(capture.DebugOutput(), L"probe");
+    EXPECT_EQ(capture.DebugWrites(), std::vector<std::wstring>{L"probe"});
 }
 
 int g_hookedCalls = 0;
@@ -71,6 +73,14 @@ TEST_F(ReportCaptureTest, ChangesNothingForImportsTheModuleDoesNotHave) {
     EXPECT_EQ(HookImport(probe_, "KERNEL32.dll", "NoSuchFunction", replacement), nullptr);
     EXPECT_EQ(HookImport(probe_, "d3d9.dll", "Direct3DCreate9", replacement), nullptr);
     EXPECT_EQ(HookImport(nullptr, "KERNEL32.dll", "OutputDebugStringW", replacement), nullptr);
+}
+
+TEST_F(ReportCaptureTest, ListsTheLibrariesAModuleImports) {
+    std::vector<std::string> names = ImportedLibraries(probe_);
+    for (std::string& name : names) CharLowerA(name.data());
+    EXPECT_NE(std::find(names.begin(), names.end(), "kernel32.dll"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "user32.dll"), names.end());
+    EXPECT_TRUE(ImportedLibraries(nullptr).empty());
 }
 
 }  // namespace

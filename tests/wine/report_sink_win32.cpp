@@ -5,7 +5,7 @@
 // this: it always calls the real functions.
 #include "platform/win32/report_sink.h"
 
-#include "tests/wine/iat_hook.h"
+#include "host/pe_imports.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "tests/wine/report_capture.h"
+#include "host/report_capture.h"
 
-#include "tests/wine/iat_hook.h"
+#include "host/pe_imports.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ bool ReportCapture::Attach(HMODULE module) {
 }
 
 void WINAPI ReportCapture::OnOutputDebugString(LPCWSTR text) {
-    if (text != nullptr) g_capture->debugOutput_ += text;
+    if (text != nullptr) g_capture->debugWrites_.emplace_back(text);
     reinterpret_cast<decltype(&OutputDebugStringW)>(g_capture->realOutputDebugString_)(text);
 }
 

@@ -28,8 +28,8 @@ public:
     // Hooks module's imports of both functions; false when either is missing.
     bool Attach(HMODULE module);
 
-    // Everything written to the debugger's output, concatenated.
-    const std::wstring& DebugOutput() const { return debugOutput_; }
+    // Each text written to the debugger's output, one entry per call.
+    const std::vector<std::wstring>& DebugWrites() const { return debugWrites_; }
     const std::vector<CapturedBox>& Boxes() const { return boxes_; }
 
 private:
@@ -43,6 +43,6 @@ private:
     void* realMessageBox_ = nullptr;
     HHOOK cbt_ = nullptr;
     bool boxShown_ = false;
-    std::wstring debugOutput_;
+    std::vector<std::wstring> debugWrites_;
     std::vector<CapturedBox> boxes_;
 };

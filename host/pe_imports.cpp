@@ -1,4 +1,4 @@
-#include "tests/wine/iat_hook.h"
+#include "host/pe_imports.h"
 
 #include <cstring>
 
@@ -17,9 +17,7 @@ bool WriteSlot(void** slot, void* value) {
     return true;
 }
 
-}  // namespace
-
-void* HookImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+const IMAGE_IMPORT_DESCRIPTOR* ImportDescriptors(HMODULE module) {
     if (module == nullptr) return nullptr;
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
@@ -28,9 +26,15 @@ void* HookImport(HMODULE module, const char* dll, const char* function, void* re
     const IMAGE_DATA_DIRECTORY& imports =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (imports.VirtualAddress == 0) return nullptr;
+    return At<const IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress);
+}
 
-    for (auto* descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress);
-         descriptor->Name != 0; ++descriptor) {
+}  // namespace
+
+void* HookImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    const IMAGE_IMPORT_DESCRIPTOR* descriptor = ImportDescriptors(module);
+    if (descriptor == nullptr) return nullptr;
+    for (; descriptor->Name != 0; ++descriptor) {
         if (lstrcmpiA(At<const char>(module, descriptor->Name), dll) != 0) continue;
         // The name table says which function each address slot holds; without
         // one (bound imports) nothing can be matched by name.
@@ -48,4 +52,13 @@ void* HookImport(HMODULE module, const char* dll, const char* function, void* re
         }
     }
     return nullptr;
+}
+
+std::vector<std::string> ImportedLibraries(HMODULE module) {
+    std::vector<std::string> names;
+    const IMAGE_IMPORT_DESCRIPTOR* descriptor = ImportDescriptors(module);
+    for (; descriptor != nullptr && descriptor->Name != 0; ++descriptor) {
+        names.emplace_back(At<const char>(module, descriptor->Name));
+    }
+    return names;
 }
