@@ -4,7 +4,9 @@
 // precision; and the same frame stage by stage as FilterProc runs them:
 // UploadFrame (conversion and UpdateTexture), RenderPasses, DownloadFrame
 // (GetRenderTargetData and conversion). A 1 x 1 frame measures the fixed
-// cost per frame; memcpy of the frame's texels is the floor. On a shared
+// cost per frame; memcpy of the frame's texels is the floor. Measured on
+// lavapipe (2 shared cores): the passes take about 80% of a kelo.fx frame
+// and 1.75 times the identity's, the fixed cost under 1%. On a shared
 // machine interleave repetitions and read the medians:
 //   build/linux/bin/kelo_filter_bench --benchmark_repetitions=5
 //     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
