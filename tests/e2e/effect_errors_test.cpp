@@ -72,7 +72,7 @@ float4 AddToTmp(float2 uv : TEXCOORD0, uniform float units) : COLOR0 { return te
 )" + techniques;
 }
 
-class PassCountTest : public EffectErrorsTest {
+class PassCountTest : public PluginTest {
 protected:
     // The Y that comes back for a pixel of Y 1000.
     int16_t ReturnedY(const std::string& techniques) {
