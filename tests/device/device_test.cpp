@@ -4,16 +4,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <malloc.h>
 #include <string>
 
 #include "tests/device/device_fixture.h"
 #include "tests/device/effect_runner.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer's allocator statistics (its header comes with clang only).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
+#include "tests/device/memory_use.h"
 
 namespace {
 
@@ -44,17 +39,6 @@ Image AllComponentValues(UINT width, UINT height, bool half) {
         }
     }
     return image;
-}
-
-// Heap memory in use, from the allocator (resident memory would also count
-// freed blocks the allocator keeps, and AddressSanitizer's quarantine).
-long MemoryInUseKilobytes() {
-#if defined(__SANITIZE_ADDRESS__)
-    return static_cast<long>(__sanitizer_get_current_allocated_bytes() / 1024);
-#else
-    struct mallinfo2 info = mallinfo2();
-    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
-#endif
 }
 
 // Uploads an image through a system-memory texture into a render target and
@@ -89,37 +73,6 @@ Image RoundTrip(IDirect3DDevice9* device, const Image& image, D3DFORMAT format) 
     if (target != nullptr) target->Release();
     if (up != nullptr) up->Release();
     return result;
-}
-
-// A Vulkan instance and device made and destroyed without the stand-in:
-// Mesa's drivers keep memory of their own for each (measured: about 68 KiB
-// per cycle on lavapipe), which the stand-in must not be blamed for.
-void DriverOnlyCycle() {
-    VkApplicationInfo application{};
-    application.sType = VK_STRUCTURE_TYPE_APPLICATION_INFO;
-    application.apiVersion = VK_API_VERSION_1_3;
-    VkInstanceCreateInfo instanceInfo{};
-    instanceInfo.sType = VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO;
-    instanceInfo.pApplicationInfo = &application;
-    VkInstance instance = VK_NULL_HANDLE;
-    ASSERT_EQ(vkCreateInstance(&instanceInfo, nullptr, &instance), VK_SUCCESS);
-    uint32_t count = 1;
-    VkPhysicalDevice physical = VK_NULL_HANDLE;
-    vkEnumeratePhysicalDevices(instance, &count, &physical);
-    float priority = 1.0f;
-    VkDeviceQueueCreateInfo queue{};
-    queue.sType = VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO;
-    queue.queueCount = 1;
-    queue.pQueuePriorities = &priority;
-    VkDeviceCreateInfo deviceInfo{};
-    deviceInfo.sType = VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO;
-    deviceInfo.queueCreateInfoCount = 1;
-    deviceInfo.pQueueCreateInfos = &queue;
-    VkDevice device = VK_NULL_HANDLE;
-    if (count == 1 && vkCreateDevice(physical, &deviceInfo, nullptr, &device) == VK_SUCCESS) {
-        vkDestroyDevice(device, nullptr);
-    }
-    vkDestroyInstance(instance, nullptr);
 }
 
 }  // namespace
