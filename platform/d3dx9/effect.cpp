@@ -9,37 +9,11 @@
 #include "platform/d3d9/texture.h"
 #include "platform/d3dx9/buffer.h"
 #include "platform/d3dx9/pretransformed_vertex_shader.h"
+#include "platform/win32/utf8.h"
 
 namespace {
 
 constexpr size_t kNoParameter = std::numeric_limits<size_t>::max();
-
-std::string Utf8FromUtf16(LPCWSTR text) {
-    std::string out;
-    for (size_t i = 0; text[i] != 0; ++i) {
-        uint32_t code = text[i];
-        if (code >= 0xD800 && code < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
 
 // The name the compiler's #line directive can carry.
 std::string LineDirectiveName(const std::string& file) {
@@ -72,7 +46,7 @@ HRESULT D3DXCreateEffectFromFileW(LPDIRECT3DDEVICE9 pDevice, LPCWSTR pSrcFile,
     if (device == nullptr || pSrcFile == nullptr || ppEffect == nullptr) {
         return D3DERR_INVALIDCALL;
     }
-    std::string file = Utf8FromUtf16(pSrcFile);
+    std::string file = Utf16ToUtf8(pSrcFile);
     std::string messages;
     HRESULT result;
     std::error_code error;
