@@ -18,7 +18,10 @@
 #include <csignal>
 #endif
 
+#if defined(__i386__) || defined(__x86_64__)
+#define KELO_X86 1
 #include <cpuid.h>
+#endif
 
 // Reports name this file as the build records it, the same text on every
 // build machine, and the line of the reporting call.
@@ -86,6 +89,7 @@ void ReportCompilerText(HRESULT hr, ID3DXBuffer* errors) {
     REPORT_FAILURE(hr, wide);
 }
 
+#ifdef KELO_X86
 DWORD ReadFeatureFlags() {
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return 0;
@@ -95,6 +99,7 @@ DWORD ReadFeatureFlags() {
 __attribute__((target("sse"))) void ClearXmmRegister() {
     __asm__ volatile("xorps %%xmm0, %%xmm0" ::: "xmm0");
 }
+#endif
 
 #ifdef _WIN32
 
@@ -292,7 +297,15 @@ bool DetectSimdUsing(DWORD (*featureFlags)(), void (*probe)()) {
     return RunGuarded(probe) != kStatusIllegalInstruction;
 }
 
-bool DetectSimd() { return DetectSimdUsing(ReadFeatureFlags, ClearXmmRegister); }
+// Other processors have no MMX or SSE; their vector routines are the scalar
+// ones, so either answer gives the same pixels.
+bool DetectSimd() {
+#ifdef KELO_X86
+    return DetectSimdUsing(ReadFeatureFlags, ClearXmmRegister);
+#else
+    return false;
+#endif
+}
 
 // Frame-size resources.
 
