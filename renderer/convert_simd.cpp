@@ -1,7 +1,8 @@
 // The vector conversions. On x86 they use MMX and SSE only, so the 32-bit
 // product runs on any processor with SSE; this file alone is built with those
 // instruction sets. Each texel is one 16-byte access; rows go four pixels
-// (24 bytes, three 8-byte words) at a time, the last few one by one.
+// (24 bytes, three 8-byte words) at a time, the last few one by one. On x86-64
+// the rows staged in rowBuf take AVX2 where the processor has it.
 #include "renderer/convert.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -9,6 +10,9 @@
 #include <xmmintrin.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#ifdef __x86_64__
+#include <immintrin.h>
 #endif
 
 #include <cstddef>
@@ -148,6 +152,89 @@ void TexelsToPixels(const float* texels, PIXEL_YC* pixels, int32_t width, const 
     for (; i < width; ++i) PixelFromTexel(Get<kAccess>(texels + 4 * i), pixels + i, scales);
 }
 
+#ifdef __x86_64__
+
+// The half-precision routines stage every row in rowBuf, so on x86-64 the
+// shuffles of the SSE code above are what limits them. AVX2, where present,
+// moves two pixels per instruction with byte shuffles; the arithmetic is the
+// same, so are the results. These return how many pixels they did.
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// Two pixels starting at `at`: the shuffle spreads their components into the
+// 16-bit lanes 1-3 and 5-7 and zeroes the red lanes 0 and 4.
+__attribute__((target("avx2"))) inline void PutTwoTexels(const char* at, __m128i spread,
+                                                         float* texels) {
+    const __m128i words =
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), spread);
+    const __m256 lanes = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(words)),
+                                       _mm256_set1_ps(1.0f / 4096.0f));
+    _mm_store_ps(texels, _mm256_castps256_ps128(lanes));
+    _mm_store_ps(texels + 4, _mm256_extractf128_ps(lanes, 1));
+}
+
+// Eight pixels are 48 bytes; the last pair is loaded from byte 32 so no load
+// reaches past them.
+__attribute__((target("avx2"))) int32_t PixelsToRowBufAvx2(const PIXEL_YC* pixels,
+                                                           float* texels, int32_t width) {
+    const __m128i fromByte0 = _mm_setr_epi8(-1, -1, 0, 1, 2, 3, 4, 5, -1, -1, 6, 7, 8, 9, 10, 11);
+    const __m128i fromByte4 =
+        _mm_setr_epi8(-1, -1, 4, 5, 6, 7, 8, 9, -1, -1, 10, 11, 12, 13, 14, 15);
+    int32_t i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const char* bytes = reinterpret_cast<const char*>(pixels + i);
+        float* row = texels + 4 * i;
+        PutTwoTexels(bytes, fromByte0, row);
+        PutTwoTexels(bytes + 12, fromByte0, row + 8);
+        PutTwoTexels(bytes + 24, fromByte0, row + 16);
+        PutTwoTexels(bytes + 32, fromByte4, row + 24);
+    }
+    return i;
+}
+
+// Four texels from rowBuf, saturated like ClampedProducts, as 64-bit groups
+// (red y cb cr) in pixel order.
+__attribute__((target("avx2"))) inline __m256i WordsOfFourTexels(const float* texels) {
+    const __m256 down = _mm256_set1_ps(4096.0f);
+    const __m256 lowest = _mm256_set1_ps(-32768.0f), highest = _mm256_set1_ps(32767.0f);
+    __m256i dwords[2];
+    for (int half = 0; half < 2; ++half) {
+        __m256 product = _mm256_mul_ps(_mm256_loadu_ps(texels + 8 * half), down);
+        product = _mm256_and_ps(product, _mm256_cmp_ps(product, product, _CMP_ORD_Q));
+        dwords[half] = _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(product, lowest), highest));
+    }
+    // The pack interleaves the 128-bit lanes: texels 0 2 1 3 before the permute.
+    return _mm256_permute4x64_epi64(_mm256_packs_epi32(dwords[0], dwords[1]),
+                                    _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// Each 16-byte store carries two pixels (12 bytes) and four bytes of zeros that
+// the next store overwrites; the last one lands on the pixel after the eight,
+// so the loop stops while one is left for the caller to write.
+__attribute__((target("avx2"))) int32_t RowBufToPixelsAvx2(const float* texels,
+                                                           PIXEL_YC* pixels, int32_t width) {
+    const __m256i drop = _mm256_setr_epi8(2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1,
+                                          2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1);
+    int32_t i = 0;
+    for (; i + 8 < width; i += 8) {
+        char* bytes = reinterpret_cast<char*>(pixels + i);
+        for (int quad = 0; quad < 2; ++quad) {
+            const __m256i words =
+                _mm256_shuffle_epi8(WordsOfFourTexels(texels + 4 * (i + 4 * quad)), drop);
+            char* at = bytes + 24 * quad;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(words));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 12),
+                             _mm256_extracti128_si256(words, 1));
+        }
+    }
+    return i;
+}
+
+#endif
+
 bool IsAligned16(const void* address) { return (reinterpret_cast<uintptr_t>(address) & 15u) == 0; }
 
 }  // namespace
@@ -178,9 +265,16 @@ void YcToF32Simd(const PIXEL_YC* pixels, float* texels, int32_t rowTexels, int32
 void YcToF16Simd(const PIXEL_YC* pixels, D3DXFLOAT16* texels, int32_t rowTexels, int32_t width,
                  int32_t height, int32_t pitch, float* rowBuf) {
     const Scales scales;
+#ifdef __x86_64__
+    const bool avx2 = HasAvx2();
+#endif
     for (int32_t r = 0; r < height; ++r) {
-        PixelsToTexels<Access::kAligned>(pixels + static_cast<ptrdiff_t>(r) * pitch, rowBuf, width,
-                                         scales);
+        const PIXEL_YC* source = pixels + static_cast<ptrdiff_t>(r) * pitch;
+        int32_t done = 0;
+#ifdef __x86_64__
+        if (avx2) done = PixelsToRowBufAvx2(source, rowBuf, width);
+#endif
+        PixelsToTexels<Access::kAligned>(source + done, rowBuf + 4 * done, width - done, scales);
         // The conversion may use x87 code, which shares its registers with MMX.
         _mm_empty();
         D3DXFloat32To16Array(texels + static_cast<ptrdiff_t>(r) * rowTexels * 4, rowBuf,
@@ -208,11 +302,18 @@ void F32ToYcSimd(PIXEL_YC* pixels, const float* texels, int32_t rowTexels, int32
 void F16ToYcSimd(PIXEL_YC* pixels, const D3DXFLOAT16* texels, int32_t rowTexels, int32_t width,
                  int32_t height, int32_t pitch, float* rowBuf) {
     const Scales scales;
+#ifdef __x86_64__
+    const bool avx2 = HasAvx2();
+#endif
     for (int32_t r = 0; r < height; ++r) {
         D3DXFloat16To32Array(rowBuf, texels + static_cast<ptrdiff_t>(r) * rowTexels * 4,
                              static_cast<UINT>(width) * 4);
-        TexelsToPixels<Access::kAligned>(rowBuf, pixels + static_cast<ptrdiff_t>(r) * pitch, width,
-                                         scales);
+        PIXEL_YC* target = pixels + static_cast<ptrdiff_t>(r) * pitch;
+        int32_t done = 0;
+#ifdef __x86_64__
+        if (avx2) done = RowBufToPixelsAvx2(rowBuf, target, width);
+#endif
+        TexelsToPixels<Access::kAligned>(rowBuf + 4 * done, target + done, width - done, scales);
         _mm_empty();
     }
     _mm_empty();

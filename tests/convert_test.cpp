@@ -243,11 +243,12 @@ TEST(ConvertReadBack, AllFourRoutinesGiveTheSameSaturatedPixelForEveryValueClass
 }
 
 // A frame inside larger host rows and a larger texture: only the frame's own
-// pixels and texels are touched, on every path and at odd widths. The host
-// buffer ends right after the last pixel, so a sanitizer sees any overrun.
+// pixels and texels are touched, on every path and at widths around each
+// vector step. The host buffer ends right after the last pixel, so a
+// sanitizer sees any overrun.
 TEST_P(ConvertTest, TouchesOnlyTheFrameInsidePaddedRowsAndALargerTexture) {
     const Path path = GetParam();
-    for (int32_t width : {1, 3, 7, 33}) {
+    for (int32_t width : {1, 3, 7, 8, 9, 16, 33}) {
         const int32_t height = 3, pitch = width + 5, rowTexels = width + 2, texHeight = height + 2;
         const PIXEL_YC padding{-7, -7, -7};
         std::vector<PIXEL_YC> frame((height - 1) * pitch + width, padding);

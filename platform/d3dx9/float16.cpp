@@ -74,12 +74,41 @@ bool CpuHasF16c() {
     return (xcr0Low & 6u) == 6u;
 }
 
-__attribute__((target("f16c,avx"))) void Float32To16F16c(uint16_t* out, const float* in,
-                                                         size_t count) {
+// Long arrays of halves are texture rows written through a lock: nobody reads
+// them back soon, so streaming them past the cache saves reading every line in
+// first. Short ones are as likely to be read at once and stay cached.
+namespace {
+
+constexpr size_t kStreamFrom = 1024;
+
+template <bool kStream>
+__attribute__((target("f16c,avx"))) size_t HalvesOfWholeSteps(uint16_t* out, const float* in,
+                                                              size_t count) {
     size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m128i halves = _mm256_cvtps_ph(_mm256_loadu_ps(in + i), _MM_FROUND_TO_NEAREST_INT);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), halves);
+        auto* at = reinterpret_cast<__m128i*>(out + i);
+        if constexpr (kStream) {
+            _mm_stream_si128(at, halves);
+        } else {
+            _mm_storeu_si128(at, halves);
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
+__attribute__((target("f16c,avx"))) void Float32To16F16c(uint16_t* out, const float* in,
+                                                         size_t count) {
+    size_t i;
+    if (count >= kStreamFrom && (reinterpret_cast<uintptr_t>(out) & 15u) == 0) {
+        i = HalvesOfWholeSteps<true>(out, in, count);
+        // Streaming stores are weakly ordered; the caller may hand the array to
+        // another thread or a device right after the return.
+        _mm_sfence();
+    } else {
+        i = HalvesOfWholeSteps<false>(out, in, count);
     }
     Float32To16Portable(out + i, in + i, count - i);
 }
