@@ -14,21 +14,9 @@
 #include <vector>
 
 #include "platform/d3dx9_api.h"
+#include "tests/effects/identity_effect.h"
 
 namespace {
-
-constexpr char kIdentity[] = R"(
-texture txTgt;
-texture txTmp;
-sampler2D smpTgt = sampler_state { Texture = <txTgt>; MinFilter = POINT; MagFilter = POINT; AddressU = CLAMP; AddressV = CLAMP; };
-sampler2D smpTmp = sampler_state { Texture = <txTmp>; MinFilter = POINT; MagFilter = POINT; AddressU = CLAMP; AddressV = CLAMP; };
-float4 FromTgt(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(smpTgt, uv); }
-float4 FromTmp(float2 uv : TEXCOORD1) : COLOR0 { return tex2D(smpTmp, uv); }
-technique ColorCorrection {
-    pass { PixelShader = compile ps_2_0 FromTgt(); }
-    pass { PixelShader = compile ps_2_0 FromTmp(); }
-}
-)";
 
 // Arithmetic of the kind a colour correction does: YCbCr to RGB, gain,
 // offset and a gamma power, and back, split over two passes.
@@ -184,7 +172,7 @@ void BM_Frame(benchmark::State& state) {
     D3DFORMAT format = state.range(1) ? D3DFMT_A16B16G16R16F : D3DFMT_A32B32G32R32F;
     bool full = state.range(3) != 0;
     Frame frame(full ? 1920 : 1, full ? 1080 : 1, format,
-                state.range(2) ? kIdentity : kCorrection);
+                state.range(2) ? kIdentityTwoPassEffect : kCorrection);
     if (!frame.ready()) {
         state.SkipWithError("no Vulkan device or effect");
         return;

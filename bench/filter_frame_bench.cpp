@@ -23,27 +23,15 @@
 
 #include "plugin/plugin.h"
 #include "renderer/renderer.h"
+#include "tests/effects/identity_effect.h"
 
 namespace {
-
-constexpr char kIdentity[] = R"(
-texture txTgt;
-texture txTmp;
-sampler sTgt = sampler_state { Texture = <txTgt>; MinFilter = POINT; MagFilter = POINT; AddressU = CLAMP; AddressV = CLAMP; };
-sampler sTmp = sampler_state { Texture = <txTmp>; MinFilter = POINT; MagFilter = POINT; AddressU = CLAMP; AddressV = CLAMP; };
-float4 FromTgt(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(sTgt, uv); }
-float4 FromTmp(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(sTmp, uv); }
-technique ColorCorrection {
-    pass { PixelShader = compile ps_2_0 FromTgt(); }
-    pass { PixelShader = compile ps_2_0 FromTmp(); }
-}
-)";
 
 enum Stage { kFilterProc, kUpload, kPasses, kDownload };
 enum Effect { kKelo, kIdentityEffect };
 
 std::string EffectText(Effect effect) {
-    if (effect == kIdentityEffect) return kIdentity;
+    if (effect == kIdentityEffect) return kIdentityTwoPassEffect;
     std::ifstream file(KELO_EFFECT_FILE, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }

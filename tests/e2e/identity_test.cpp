@@ -2,6 +2,7 @@
 // single precision exactly, in half precision exactly where the value has a
 // half, else its nearest half (ties to even).
 #include "tests/e2e/plugin_session.h"
+#include "tests/effects/identity_effect.h"
 
 namespace {
 
@@ -10,19 +11,6 @@ texture txTgt;
 sampler sTgt = sampler_state { Texture = <txTgt>; MinFilter = POINT; MagFilter = POINT; AddressU = CLAMP; AddressV = CLAMP; };
 float4 Copy(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(sTgt, uv); }
 technique ColorCorrection { pass Only { PixelShader = compile ps_2_0 Copy(); } }
-)";
-
-constexpr char kTwoPass[] = R"(
-texture txTgt;
-texture txTmp;
-sampler sTgt = sampler_state { Texture = <txTgt>; MinFilter = POINT; MagFilter = POINT; AddressU = CLAMP; AddressV = CLAMP; };
-sampler sTmp = sampler_state { Texture = <txTmp>; MinFilter = POINT; MagFilter = POINT; AddressU = CLAMP; AddressV = CLAMP; };
-float4 FromTgt(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(sTgt, uv); }
-float4 FromTmp(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(sTmp, uv); }
-technique ColorCorrection {
-    pass There { PixelShader = compile ps_2_0 FromTgt(); }
-    pass Back { PixelShader = compile ps_2_0 FromTmp(); }
-}
 )";
 
 struct Case {
@@ -69,14 +57,14 @@ TEST(ThroughHalfTest, RoundsToTheNearestHalfTiesToEven) {
 // 256 x 256 holds every value of each component once; with "pow2" the
 // same frame in a 256 x 256 texture, and 255 x 257 in 256 x 512.
 TEST_P(IdentityTest, OnePassEveryValue) { Check({kOnePass, 256, 256, false}, GetParam()); }
-TEST_P(IdentityTest, TwoPassEveryValue) { Check({kTwoPass, 256, 256, false}, GetParam()); }
-TEST_P(IdentityTest, TwoPassEveryValuePow2) { Check({kTwoPass, 256, 256, true}, GetParam()); }
-TEST_P(IdentityTest, TwoPassEveryValueOddSizePow2) { Check({kTwoPass, 255, 257, true}, GetParam()); }
-TEST_P(IdentityTest, TwoPassSinglePixel) { Check({kTwoPass, 1, 1, false}, GetParam()); }
-TEST_P(IdentityTest, TwoPassSinglePixelPow2) { Check({kTwoPass, 1, 1, true}, GetParam()); }
+TEST_P(IdentityTest, TwoPassEveryValue) { Check({kIdentityTwoPassEffect, 256, 256, false}, GetParam()); }
+TEST_P(IdentityTest, TwoPassEveryValuePow2) { Check({kIdentityTwoPassEffect, 256, 256, true}, GetParam()); }
+TEST_P(IdentityTest, TwoPassEveryValueOddSizePow2) { Check({kIdentityTwoPassEffect, 255, 257, true}, GetParam()); }
+TEST_P(IdentityTest, TwoPassSinglePixel) { Check({kIdentityTwoPassEffect, 1, 1, false}, GetParam()); }
+TEST_P(IdentityTest, TwoPassSinglePixelPow2) { Check({kIdentityTwoPassEffect, 1, 1, true}, GetParam()); }
 TEST_P(IdentityTest, OnePassFullHdPlusOne) { Check({kOnePass, 1921, 1081, false}, GetParam()); }
-TEST_P(IdentityTest, TwoPassFullHdPlusOne) { Check({kTwoPass, 1921, 1081, false}, GetParam()); }
-TEST_P(IdentityTest, TwoPassFullHdPlusOnePow2) { Check({kTwoPass, 1921, 1081, true}, GetParam()); }
+TEST_P(IdentityTest, TwoPassFullHdPlusOne) { Check({kIdentityTwoPassEffect, 1921, 1081, false}, GetParam()); }
+TEST_P(IdentityTest, TwoPassFullHdPlusOnePow2) { Check({kIdentityTwoPassEffect, 1921, 1081, true}, GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Precision, IdentityTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Half" : "Single"; });
