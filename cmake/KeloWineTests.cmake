@@ -1,10 +1,18 @@
-# The Windows product's checks, all labelled "windows". Those that run 32-bit
+# The Windows build's checks, all labelled "windows". Those that run its
 # programs under Wine (tools/wine-run.sh) are also labelled "wine": they share
-# one private prefix per build folder, created once by the fixture test
-# "wine_prefix", and report themselves skipped, not passed, where Wine is not
-# installed.
+# one private prefix per build folder, of the build's own architecture (win32
+# for windows-i686, win64 for windows-x86_64), created once by the fixture test
+# "wine_prefix". They report themselves skipped, not passed, where Wine is not
+# installed, and the 32-bit ones where the kernel runs no 32-bit programs.
+# Every check registered here runs on both Windows presets.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KELO_WINE_ARCH win64)
+else()
+  set(KELO_WINE_ARCH win32)
+endif()
 set(KELO_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(KELO_WINE_RUN ${PROJECT_SOURCE_DIR}/tools/wine-run.sh --prefix ${KELO_WINE_PREFIX})
+set(KELO_WINE_RUN ${PROJECT_SOURCE_DIR}/tools/wine-run.sh
+    --prefix ${KELO_WINE_PREFIX} --arch ${KELO_WINE_ARCH})
 set(KELO_WINE_SKIP_CODE 77)
 
 add_test(NAME wine_prefix COMMAND ${KELO_WINE_RUN} --init)
