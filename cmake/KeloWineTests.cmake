@@ -50,15 +50,32 @@ function(kelo_add_wine_test name)
   endif()
 endfunction()
 
-# kelo_add_dll_check(NAME TARGET EXPORTS name... IMPORTS dll...) checks that the
-# DLL built by TARGET exports exactly those names, undecorated, at ordinals 1..n,
-# imports those DLLs and no MinGW runtime DLL.
+# kelo_add_dll_check(NAME TARGET EXPORTS name... IMPORTS dll...
+#                    [FORMAT pei-i386|pei-x86-64] [ZIP archive MEMBER path])
+# checks that the DLL built by TARGET is an image of this build's kind (or
+# FORMAT), exports exactly those names, undecorated, at ordinals 1..n, and
+# imports those DLLs and no MinGW runtime DLL. With ZIP, the DLL checked is
+# the archive's MEMBER.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KELO_PE_FORMAT pei-x86-64)
+else()
+  set(KELO_PE_FORMAT pei-i386)
+endif()
 function(kelo_add_dll_check name target)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "EXPORTS;IMPORTS")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "FORMAT;ZIP;MEMBER" "EXPORTS;IMPORTS")
   list(JOIN arg_EXPORTS " " exports)
   list(JOIN arg_IMPORTS " " imports)
+  if(NOT arg_FORMAT)
+    set(arg_FORMAT ${KELO_PE_FORMAT})
+  endif()
+  set(dll $<TARGET_FILE:${target}>)
+  set(zip)
+  if(arg_ZIP)
+    set(dll ${arg_MEMBER})
+    set(zip --zip ${arg_ZIP})
+  endif()
   add_test(NAME ${name}
-           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/check_dll.sh ${CMAKE_OBJDUMP}
-                   $<TARGET_FILE:${target}> --exports ${exports} --imports ${imports})
+           COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/check_dll.sh ${CMAKE_OBJDUMP} ${dll}
+                   --format ${arg_FORMAT} --exports ${exports} --imports ${imports} ${zip})
   set_tests_properties(${name} PROPERTIES LABELS windows)
 endfunction()
