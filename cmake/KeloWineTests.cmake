@@ -19,6 +19,15 @@ add_test(NAME wine_prefix COMMAND ${KELO_WINE_RUN} --init)
 set_tests_properties(wine_prefix PROPERTIES
   LABELS "windows;wine" FIXTURES_SETUP wine_prefix SKIP_RETURN_CODE ${KELO_WINE_SKIP_CODE} TIMEOUT 180)
 
+# Where the kernel runs no 32-bit programs the 32-bit checks must say why and
+# be skipped; the same answer forced here shows it on any kernel.
+if(KELO_WINE_ARCH STREQUAL win32)
+  add_test(NAME wine_skip_without_32bit
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/check_32bit_skip.sh ${KELO_WINE_RUN} cmd.exe)
+  set_tests_properties(wine_skip_without_32bit PROPERTIES
+    LABELS windows SKIP_RETURN_CODE ${KELO_WINE_SKIP_CODE})
+endif()
+
 # kelo_add_wine_test(NAME COMMAND program [args...] [WORKING_DIRECTORY dir]
 #                    [FIXTURES f...] [EXPECT what] [ENVIRONMENT VAR=value...])
 # runs program (an executable target or a path) under Wine. With EXPECT, the
