@@ -63,19 +63,22 @@ fi
 # The kernel alone knows whether it runs 32-bit programs (the emulation can be
 # configured off): executing the 32-bit loader then fails with ENOEXEC. The
 # exec is Python's, as a shell or execvp would retry the file as a script.
-# Any other outcome counts as "yes", so that a broken Wine still fails.
+# Any other outcome, a missing python3 included, counts as "yes", so that a
+# broken Wine still fails.
 kernel_runs_32bit() {
   [ "${KELO_ASSUME_NO_32BIT:-}" != 1 ] || return 1
+  answer=0
   python3 -c '
 import errno, subprocess, sys
 try:
     subprocess.run([sys.argv[1], "--version"], stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=30)
 except OSError as error:
-    sys.exit(1 if error.errno == errno.ENOEXEC else 0)
+    sys.exit(3 if error.errno == errno.ENOEXEC else 0)
 except subprocess.TimeoutExpired:
     pass
-' "$loader"
+' "$loader" || answer=$?
+  [ "$answer" -ne 3 ]
 }
 if [ "$arch" = win32 ] && ! kernel_runs_32bit; then
   echo "SKIPPED: this kernel runs no 32-bit programs"
