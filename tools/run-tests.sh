@@ -22,7 +22,7 @@ started() { date +%s >"$results/$1.seconds"; }
 finished() { echo $(($(date +%s) - $(cat "$results/$1.seconds"))) >"$results/$1.seconds"; }
 
 for preset in linux linux-asan windows-i686 windows-x86_64; do
-  echo "== $preset"
+  echo "== $preset (building; log in build/test-results/$preset.build.log)"
   started "$preset"
   # The Windows checks share one display pool and one wineserver: one at a time.
   case $preset in
