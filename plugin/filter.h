@@ -1,6 +1,7 @@
 // The host's records, declared from the host's documented layouts. Built for
 // 32 bits every field is four bytes wide and the offsets below are checked;
-// on 64-bit Linux the same records keep their field order with 8-byte pointers.
+// 64-bit builds (Linux, and Windows x64, where long stays 4 bytes) keep the
+// same field order with 8-byte pointers at their natural alignment, checked too.
 #pragma once
 
 #include <cstddef>
@@ -92,4 +93,23 @@ static_assert(offsetof(FILTER_PROC_INFO, w) == 12);
 static_assert(offsetof(FILTER_PROC_INFO, h) == 16);
 static_assert(offsetof(FILTER_PROC_INFO, max_w) == 20);
 static_assert(offsetof(FILTER_PROC_INFO, frame_n) == 32);
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+static_assert(sizeof(FILTER) == 264);
+static_assert(offsetof(FILTER, name) == 16);
+static_assert(offsetof(FILTER, track_n) == 24);
+static_assert(offsetof(FILTER, check_n) == 64);
+static_assert(offsetof(FILTER, func_proc) == 88);
+static_assert(offsetof(FILTER, func_update) == 112);
+static_assert(offsetof(FILTER, func_WndProc) == 120);
+static_assert(offsetof(FILTER, track) == 128);
+static_assert(offsetof(FILTER, check) == 136);
+static_assert(offsetof(FILTER, information) == 160);
+static_assert(offsetof(FILTER, hwnd) == 192);
+static_assert(offsetof(FILTER, reserved) == 256);
+static_assert(sizeof(FILTER_PROC_INFO) == 48);
+static_assert(offsetof(FILTER_PROC_INFO, ycp_edit) == 8);
+static_assert(offsetof(FILTER_PROC_INFO, w) == 24);
+static_assert(offsetof(FILTER_PROC_INFO, h) == 28);
+static_assert(offsetof(FILTER_PROC_INFO, max_w) == 32);
+static_assert(offsetof(FILTER_PROC_INFO, frame_n) == 44);
 #endif

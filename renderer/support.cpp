@@ -11,9 +11,7 @@
 #include "plugin/plugin.h"
 #include "renderer/convert.h"
 
-#ifdef _WIN32
-#include <setjmp.h>
-#else
+#ifndef _WIN32
 #include <csetjmp>
 #include <csignal>
 #endif
@@ -105,18 +103,23 @@ __attribute__((target("sse"))) void ClearXmmRegister() {
 
 // Without __try, a vectored handler catches the probe's fault. It cannot
 // unwind by itself, so it resumes the probing thread in a function that jumps
-// back to where the probe started.
-jmp_buf g_probeStart;
+// back to where the probe started. The jump is the compiler's own, which only
+// restores the stack and frame: the 64-bit runtime's longjmp would unwind the
+// stack, and the resumed function has no caller an unwinder could find.
+void* g_probeStart[5];
 DWORD g_probeThread;
 volatile DWORD g_probeException;
 
-void ResumeAfterProbeFault() { longjmp(g_probeStart, 1); }
+void ResumeAfterProbeFault() { __builtin_longjmp(g_probeStart, 1); }
 
 LONG CALLBACK CatchProbeFault(EXCEPTION_POINTERS* info) {
     if (GetCurrentThreadId() != g_probeThread) return EXCEPTION_CONTINUE_SEARCH;
     g_probeException = info->ExceptionRecord->ExceptionCode;
-    // The host, and so the plug-in, is a 32-bit process.
+#ifdef _WIN64
+    info->ContextRecord->Rip = reinterpret_cast<DWORD64>(&ResumeAfterProbeFault);
+#else
     info->ContextRecord->Eip = reinterpret_cast<DWORD>(&ResumeAfterProbeFault);
+#endif
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -158,7 +161,7 @@ DWORD RunGuarded(void (*instruction)()) {
     // Unguarded, the probe could take the host down; the scalar routines
     // always work.
     if (handler == nullptr) return kStatusIllegalInstruction;
-    if (setjmp(g_probeStart) == 0) instruction();
+    if (__builtin_setjmp(g_probeStart) == 0) instruction();
     RemoveVectoredExceptionHandler(handler);
     return g_probeException;
 #else
