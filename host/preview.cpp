@@ -11,6 +11,7 @@
 #include "host/options.h"
 #include "host/png_io.h"
 #include "host/preview_server.h"
+#include "host/stage_times.h"
 #include "host/test_chart.h"
 #include "host/utf8_path.h"
 #include "host/y4m_index.h"
@@ -90,7 +91,7 @@ std::string EncodePng(const Picture& picture) {
     if (!memory) throw IoError("the preview picture: out of memory");
     try {
         ByteOutput output(memory, "the preview picture");
-        WritePng(output, picture);
+        WritePng(output, picture, true);
     } catch (...) {
         std::fclose(memory);
         std::free(buffer);
@@ -146,13 +147,17 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
             frame = frames.Frame(job.frame, rowLength);
             if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
             result.ok = true;
+            const Clock::time_point start = Clock::now();
             if (job.filtered) {
                 filter.Change(job.settings);
                 result.ok = filter.Process(frame, temp, job.frame, frames.count());
             }
+            result.filterMs = 1000 * SecondsSince(start);
             if (result.ok) {
+                const Clock::time_point encodeStart = Clock::now();
                 toPicture.FromYc(frame, picture);
                 result.png = EncodePng(picture);
+                result.encodeMs = 1000 * SecondsSince(encodeStart);
             } else {
                 result.error = "the plug-in's FilterProc failed on frame " + std::to_string(job.frame);
                 std::fprintf(stderr, "kelo-host: %s\n", result.error.c_str());

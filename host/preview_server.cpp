@@ -304,7 +304,11 @@ struct PreviewServer::Impl {
                                     "attachment; filename=\"kelo-frame" + std::to_string(query.frame) +
                                         (query.filtered ? "" : "-before") + ".png\"");
             }
-            response.set_content(std::move(result.png), "image/png");
+            // Where a picture's time went, for the page's status line.
+            char timing[96];
+            std::snprintf(timing, sizeof timing, "filter;dur=%.1f, encode;dur=%.1f", result.filterMs, result.encodeMs);
+            response.set_header("Server-Timing", timing);
+            response.set_content(result.png, "image/png");
         });
     }
 };

@@ -27,6 +27,7 @@ struct RenderResult {
     bool ok = false;
     std::string png;    // when ok
     std::string error;  // otherwise
+    double filterMs = 0, encodeMs = 0;
 };
 
 // One slot: a job not yet taken is replaced by a newer one, so a dragged

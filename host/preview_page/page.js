@@ -15,7 +15,7 @@ let firstUnshownChange = null;
 let beforeFrame = -1;
 
 // For the page's own measurements and for tests driving it.
-window.kelo = { latencies: [], picturesShown: 0, lastPicture: null, idle: () => !busy && !stale && changed.size === 0 };
+window.kelo = { latencies: [], serverTimes: [], picturesShown: 0, lastPicture: null, idle: () => !busy && !stale && changed.size === 0 };
 
 const $ = (id) => document.getElementById(id);
 
@@ -149,15 +149,19 @@ async function refresh() {
     } else if (!response.ok) {
       throw new Error((await response.text()).trim());
     } else {
+      const serverTiming = Object.fromEntries((response.headers.get("Server-Timing") || "").split(",")
+        .map((entry) => entry.trim().split(";dur=")).filter((pair) => pair.length === 2));
       const blob = await response.blob();
       await showPicture($("after"), blob);
       await new Promise(requestAnimationFrame);
       window.kelo.lastPicture = blob;
       window.kelo.picturesShown++;
+      window.kelo.serverTimes.push([Number(serverTiming.filter), Number(serverTiming.encode)]);
       if (covers !== null) {
         const ms = performance.now() - covers;
         window.kelo.latencies.push(ms);
-        showStatus(`${state.width} × ${state.height} · frame ${frame} · ${Math.round(ms)} ms`);
+        showStatus(`${state.width} × ${state.height} · frame ${frame} · ${Math.round(ms)} ms ` +
+                   `(FilterProc ${Math.round(serverTiming.filter)}, PNG ${Math.round(serverTiming.encode)})`);
       } else {
         showStatus(`${state.width} × ${state.height} · frame ${frame}`);
       }
