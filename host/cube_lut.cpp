@@ -1,5 +1,6 @@
 #include "host/cube_lut.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/picture.h"
@@ -9,6 +10,7 @@ namespace {
 
 // As the host's own frames: rows longer than the picture.
 constexpr int kRowPadding = 64;
+constexpr int kMaxRowPixels = 4096;
 
 // The filter's name where the format wants a quoted string or a comment.
 std::string Printable(const std::string& name) {
@@ -20,18 +22,19 @@ std::string Printable(const std::string& name) {
 }  // namespace
 
 bool MakeCubeLut(RunningFilter& filter, const FilterDescription& description, int size, std::string& text) {
-    // One frame holds the whole lattice, red varying fastest, then green
-    // along the row and blue down the rows: the order of the file's lines.
-    const int width = size * size;
+    // One frame holds the whole lattice in the order of the file's lines,
+    // red varying fastest, then green, then blue, in rows of whole red runs
+    // no longer than 4096 pixels, a size the editor's filters all take.
+    const int points = size * size * size;
+    const int width = size * std::min(size, kMaxRowPixels / size);
+    const int height = (points + width - 1) / width;
     YcFrame frame, temp;
-    frame.Resize(width, size, width + kRowPadding);
-    temp.Resize(width, size, width + kRowPadding);
+    frame.Resize(width, height, width + kRowPadding);
+    temp.Resize(width, height, width + kRowPadding);
+    const auto pixel = [&](int i) -> PIXEL_YC& { return frame.Row(i / width)[i % width]; };
     const double step = 1.0 / (size - 1);
-    for (int b = 0; b < size; ++b) {
-        PIXEL_YC* row = frame.Row(b);
-        for (int g = 0; g < size; ++g) {
-            for (int r = 0; r < size; ++r) row[g * size + r] = YcFromRgb(r * step, g * step, b * step);
-        }
+    for (int i = 0; i < points; ++i) {
+        pixel(i) = YcFromRgb(i % size * step, i / size % size * step, i / (size * size) * step);
     }
     if (!filter.Process(frame, temp, 0, 1)) return false;
 
@@ -43,16 +46,13 @@ bool MakeCubeLut(RunningFilter& filter, const FilterDescription& description, in
            "LUT_3D_SIZE " + std::to_string(size) + "\n"
            "DOMAIN_MIN 0 0 0\n"
            "DOMAIN_MAX 1 1 1\n";
-    text.reserve(text.size() + size_t(width) * size * 30);
+    text.reserve(text.size() + size_t(points) * 30);
     char line[96];
-    for (int b = 0; b < size; ++b) {
-        const PIXEL_YC* row = frame.Row(b);
-        for (int x = 0; x < width; ++x) {
-            double rgb[3];
-            RgbFromYc(row[x], rgb);
-            const int length = std::snprintf(line, sizeof line, "%.6f %.6f %.6f\n", rgb[0], rgb[1], rgb[2]);
-            text.append(line, size_t(length));
-        }
+    for (int i = 0; i < points; ++i) {
+        double rgb[3];
+        RgbFromYc(pixel(i), rgb);
+        const int length = std::snprintf(line, sizeof line, "%.6f %.6f %.6f\n", rgb[0], rgb[1], rgb[2]);
+        text.append(line, size_t(length));
     }
     return true;
 }
