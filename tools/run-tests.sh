@@ -5,7 +5,7 @@
 # a bounded fuzzing run of the file readers and the effect parser.
 set -eu
 cd "$(dirname "$0")/.."
-sh tools/setup.sh
+sh tools/setup.sh --tests
 jobs=$(nproc)
 for preset in linux linux-asan; do
   cmake --preset "$preset" >/dev/null
