@@ -231,6 +231,17 @@ struct PreviewServer::Impl {
             {"Content-Security-Policy",
              "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; form-action 'none'"},
         });
+        // The library's own refusals say why too.
+        server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
+                                                                         httplib::Response& response) {
+            if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+            const char* reason = response.status == 404   ? "no such page"
+                                 : response.status == 413 ? "request too large"
+                                 : response.status == 414 ? "address too long"
+                                                          : "bad request";
+            response.set_content(std::string(reason) + "\n", "text/plain; charset=utf-8");
+            return httplib::Server::HandlerResponse::Handled;
+        }));
         server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
             const auto given = request.params.find("token");
             const std::string* givenToken = given == request.params.end() ? nullptr : &given->second;
