@@ -77,15 +77,15 @@ def png_pixels(data):
     return width, height, b"".join(rows)
 
 
-def write_png(path, width, height, pixel):
-    rows = b"".join(b"\0" + b"".join(bytes(pixel(x, y)) for x in range(width)) for y in range(height))
-
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-
+def write_y4m(path, width, height, frames):
+    """A 4:2:0 clip whose luma ramp moves from frame to frame."""
     with open(path, "wb") as file:
-        file.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
-                   chunk(b"IDAT", zlib.compress(rows, 1)) + chunk(b"IEND", b""))
+        file.write(f"YUV4MPEG2 W{width} H{height} F25:1 Ip A1:1 C420jpeg\n".encode())
+        for frame in range(frames):
+            file.write(b"FRAME\n")
+            for y in range(height):
+                file.write(bytes((16 + (x + y + 40 * frame) % 220) for x in range(width)))
+            file.write(bytes([100]) * (width * height // 4) + bytes([150]) * (width * height // 4))
 
 
 class Preview:
@@ -239,13 +239,18 @@ def main():
         preview.stop()
         preview = None
 
-        # 720p, from a picture of that size.
-        picture = os.path.join(folder, "720p.png")
-        write_png(picture, 1280, 720, lambda x, y: (x * 255 // 1279, y * 255 // 719, (x + y) % 256))
-        preview = Preview(host, [picture], folder)
+        # 720p, from a clip, whose frames the page's frame slider picks.
+        clip = os.path.join(folder, "720p.y4m")
+        write_y4m(clip, 1280, 720, 3)
+        preview = Preview(host, [clip], folder)
         driver.get(preview.url)
         wait_for(driver, "return window.kelo && window.kelo.picturesShown > 0 && window.kelo.idle()",
                  "the 720p picture")
+        assert driver.find_element("id", "frame-section").is_displayed(), "no frame slider for a clip"
+        first_frame = shown_pixels(driver)
+        change(driver, """const s = document.getElementById('frame-range');
+                          s.value = 2; s.dispatchEvent(new Event('input'));""")
+        assert shown_pixels(driver) != first_frame, "the frame slider did not change the picture"
         at720 = latency(driver)
         for size, (total, filter_ms, encode_ms) in (("1920x1080", at1080), ("1280x720", at720)):
             print(f"{size}: slider to picture on screen {total:.0f} ms (median of 12 moves; "
