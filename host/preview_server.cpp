@@ -217,6 +217,58 @@ struct PreviewServer::Impl {
         return StateJson(info, settings, version);
     }
 
+    // Applies a settings file's text to the shared settings.
+    std::optional<Refusal> ChangeSettings(const std::string& text) {
+        if (text.size() > kMaxSettingsBody) {
+            return Refusal{400, "settings of more than " + std::to_string(kMaxSettingsBody) + " bytes"};
+        }
+        std::lock_guard lock(settingsMutex);
+        FilterSettings changed = settings;
+        try {
+            ApplySettingsText(info.description, "settings", text, changed);
+        } catch (const SettingError& error) {
+            return Refusal{400, error.what()};
+        }
+        if (changed.track != settings.track || changed.check != settings.check) {
+            settings = std::move(changed);
+            ++version;
+        }
+        return std::nullopt;
+    }
+
+    void Picture(const httplib::Request& request, httplib::Response& response) {
+        PictureQuery query;
+        if (auto refusal = ParsePictureQuery(request.params, info.frames, query)) return Refuse(response, *refusal);
+        RenderJob job;
+        {
+            std::lock_guard lock(settingsMutex);
+            job.settings = settings;
+            response.set_header("X-Kelo-Version", std::to_string(version));
+        }
+        job.frame = query.frame;
+        job.filtered = query.filtered;
+        RenderResult result;
+        switch (mailbox.Submit(std::move(job), result)) {
+        case RenderMailbox::Outcome::kSuperseded:
+            return Refuse(response, {503, "a newer picture was asked for"});
+        case RenderMailbox::Outcome::kStopped:
+            return Refuse(response, {503, "kelo-host is stopping"});
+        case RenderMailbox::Outcome::kDone:
+            break;
+        }
+        if (!result.ok) return Refuse(response, {500, result.error});
+        if (query.download) {
+            response.set_header("Content-Disposition", "attachment; filename=\"kelo-frame" +
+                                                           std::to_string(query.frame) +
+                                                           (query.filtered ? "" : "-before") + ".png\"");
+        }
+        // Where a picture's time went, for the page's status line.
+        char timing[96];
+        std::snprintf(timing, sizeof timing, "filter;dur=%.1f, encode;dur=%.1f", result.filterMs, result.encodeMs);
+        response.set_header("Server-Timing", timing);
+        response.set_content(result.png, "image/png");
+    }
+
     static void Refuse(httplib::Response& response, const Refusal& refusal) {
         response.status = refusal.status;
         response.set_content(refusal.reason + "\n", "text/plain; charset=utf-8");
@@ -268,19 +320,8 @@ struct PreviewServer::Impl {
             response.set_content(State(), "application/json");
         });
         server.Post("/api/settings", [this](const httplib::Request& request, httplib::Response& response) {
-            if (request.body.size() > kMaxSettingsBody) {
-                return Refuse(response, {400, "settings of more than " + std::to_string(kMaxSettingsBody) + " bytes"});
-            }
-            std::lock_guard lock(settingsMutex);
-            FilterSettings changed = settings;
-            try {
-                ApplySettingsText(info.description, "settings", request.body, changed);
-            } catch (const SettingError& error) {
-                return Refuse(response, {400, error.what()});
-            }
-            settings = std::move(changed);
-            ++version;
-            response.set_content(StateJson(info, settings, version), "application/json");
+            if (auto refusal = ChangeSettings(request.body)) return Refuse(response, *refusal);
+            response.set_content(State(), "application/json");
         });
         server.Get("/api/settings.txt", [this](const httplib::Request&, httplib::Response& response) {
             std::lock_guard lock(settingsMutex);
@@ -288,38 +329,13 @@ struct PreviewServer::Impl {
             response.set_content(FormatSettings(info.description, settings), "text/plain; charset=utf-8");
         });
         server.Get("/api/picture", [this](const httplib::Request& request, httplib::Response& response) {
-            PictureQuery query;
-            if (auto refusal = ParsePictureQuery(request.params, info.frames, query)) {
-                return Refuse(response, *refusal);
-            }
-            RenderJob job;
-            {
-                std::lock_guard lock(settingsMutex);
-                job.settings = settings;
-                response.set_header("X-Kelo-Version", std::to_string(version));
-            }
-            job.frame = query.frame;
-            job.filtered = query.filtered;
-            RenderResult result;
-            switch (mailbox.Submit(std::move(job), result)) {
-            case RenderMailbox::Outcome::kSuperseded:
-                return Refuse(response, {503, "a newer picture was asked for"});
-            case RenderMailbox::Outcome::kStopped:
-                return Refuse(response, {503, "kelo-host is stopping"});
-            case RenderMailbox::Outcome::kDone:
-                break;
-            }
-            if (!result.ok) return Refuse(response, {500, result.error});
-            if (query.download) {
-                response.set_header("Content-Disposition",
-                                    "attachment; filename=\"kelo-frame" + std::to_string(query.frame) +
-                                        (query.filtered ? "" : "-before") + ".png\"");
-            }
-            // Where a picture's time went, for the page's status line.
-            char timing[96];
-            std::snprintf(timing, sizeof timing, "filter;dur=%.1f, encode;dur=%.1f", result.filterMs, result.encodeMs);
-            response.set_header("Server-Timing", timing);
-            response.set_content(result.png, "image/png");
+            Picture(request, response);
+        });
+        // A change and the picture that shows it in one round trip, for the
+        // page's sliders.
+        server.Post("/api/picture", [this](const httplib::Request& request, httplib::Response& response) {
+            if (auto refusal = ChangeSettings(request.body)) return Refuse(response, *refusal);
+            Picture(request, response);
         });
     }
 };

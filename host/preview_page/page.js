@@ -98,18 +98,33 @@ function buildControls() {
   }
 }
 
-// Shows the server's settings, unless the user is in the middle of changing them.
+// Shows the server's settings; the controls only while the user is not in
+// the middle of changing them.
 function showSettings() {
-  state.tracks.forEach((track, i) => {
-    const value = state.track[i];
-    $("track-" + i).value = value;
-    $("track-" + i).nextElementSibling.value = value;
-    $("track-" + i).parentElement.classList.toggle("changed", value !== track.default);
-  });
-  state.checks.forEach((_, i) => { $("check-" + i).checked = state.check[i] === 1; });
+  if (changed.size === 0) {
+    state.tracks.forEach((track, i) => {
+      const value = state.track[i];
+      $("track-" + i).value = value;
+      $("track-" + i).nextElementSibling.value = value;
+      $("track-" + i).parentElement.classList.toggle("changed", value !== track.default);
+    });
+    state.checks.forEach((_, i) => { $("check-" + i).checked = state.check[i] === 1; });
+  }
   $("command").textContent = state.command;
   $("save-picture").href = api("api/picture", { frame, view: "after", download: 1 });
   $("save-settings").href = api("api/settings.txt");
+}
+
+// The command line and the controls after a change, once its picture is on
+// screen; another tab's change since then asks for a newer picture.
+async function followServer(shownVersion) {
+  try {
+    state = await (await fetchChecked(api("api/state"))).json();
+    showSettings();
+    if (state.version !== shownVersion) stale = true;
+  } catch (error) {
+    showStatus(error.message, true);
+  }
 }
 
 function settingChanged(name, value) {
@@ -137,13 +152,10 @@ async function refresh() {
   const covers = firstUnshownChange;
   firstUnshownChange = null;
   try {
-    if (changed.size) {
-      const body = [...changed].map(([name, value]) => `${name}=${value}`).join("\n") + "\n";
-      changed.clear();
-      state = await (await fetchChecked(api("api/settings"), { method: "POST", body })).json();
-      showSettings();
-    }
-    const response = await fetch(api("api/picture", { frame, view: "after" }));
+    // The changes go with the request for the picture that shows them.
+    const body = [...changed].map(([name, value]) => `${name}=${value}\n`).join("");
+    changed.clear();
+    const response = await fetch(api("api/picture", { frame, view: "after" }), { method: "POST", body });
     if (response.status === 503) {
       stale = true;  // another tab's newer request took the slot
     } else if (!response.ok) {
@@ -165,6 +177,8 @@ async function refresh() {
       } else {
         showStatus(`${state.width} × ${state.height} · frame ${frame}`);
       }
+      const shownVersion = Number(response.headers.get("X-Kelo-Version"));
+      if (shownVersion !== state.version) await followServer(shownVersion);
       if (beforeFrame !== frame && currentView() !== "after") await refreshBefore();
     }
   } catch (error) {
