@@ -116,7 +116,8 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
     }
     // As kelo-host writes the frame as a PNG picture: 16 bits only for a
     // deeper source.
-    const YcConverter toPicture(PictureFormat{ColourModel::Rgb, Chroma::k444, frames.format().depth > 8 ? 16 : 8, false});
+    const YcConverter toPicture(
+        PictureFormat{ColourModel::Rgb, Chroma::k444, frames.format().depth > 8 ? 16 : 8, false});
 
     RenderMailbox mailbox;
     const std::string token = NewToken();

@@ -87,7 +87,9 @@ std::optional<Refusal> CheckAccess(std::string_view hostHeader, const std::strin
                              hostHeader.substr(hostHeader.size() - portText.size()) == portText &&
                              (hostHeader.substr(0, hostHeader.size() - portText.size()) == "127.0.0.1" ||
                               SameIgnoringCase(hostHeader.substr(0, hostHeader.size() - portText.size()), "localhost"));
-    if (!hostAllowed) return Refusal{403, "this server answers only as 127.0.0.1" + portText + " or localhost" + portText};
+    if (!hostAllowed) {
+        return Refusal{403, "this server answers only as 127.0.0.1" + portText + " or localhost" + portText};
+    }
     if (!givenToken || !SameToken(*givenToken, token)) {
         return Refusal{403, "a request needs the token of the URL that kelo-host printed"};
     }
@@ -107,7 +109,9 @@ std::optional<Refusal> ParsePictureQuery(const QueryParameters& parameters, int 
                                         std::to_string(frames - 1)};
             }
         } else if (name == "view") {
-            if (value != "after" && value != "before") return Refusal{400, "view=" + value + ": expected after or before"};
+            if (value != "after" && value != "before") {
+                return Refusal{400, "view=" + value + ": expected after or before"};
+            }
             query.filtered = value == "after";
         } else if (name == "download") {
             if (value != "1") return Refusal{400, "download=" + value + ": expected 1"};
@@ -155,8 +159,8 @@ std::string StateJson(const PreviewInfo& info, const FilterSettings& settings, u
     if (!info.pluginArgument.empty()) command += " --plugin " + ShellQuoted(info.pluginArgument);
     if (const std::string sets = SetArguments(d, settings); !sets.empty()) command += " " + sets;
     if (!info.inputName.empty()) {
-        const bool y4m = info.frames > 1 || (info.inputName.size() > 4 &&
-                                             SameIgnoringCase(info.inputName.substr(info.inputName.size() - 4), ".y4m"));
+        const std::string_view name = info.inputName;
+        const bool y4m = info.frames > 1 || (name.size() > 4 && SameIgnoringCase(name.substr(name.size() - 4), ".y4m"));
         command += " " + ShellQuoted(info.inputName) + (y4m ? " kelo-out.y4m" : " kelo-out.png");
     }
     return "{\"name\":" + JsonString(d.name) + ",\"information\":" + JsonString(d.information) +

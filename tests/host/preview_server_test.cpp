@@ -109,10 +109,13 @@ TEST(PreviewServer, StateNamesTheControlsAndTheEquivalentCommand) {
     info.description.checks = {{"F16", 0}};
     info.inputName = "my clip.y4m";
     info.frames = 3;
-    const std::string json = StateJson(info, FilterSettings{{64, 3}, {1}}, 7);
-    for (const char* part : {"\"name\":\"kelo \\\"q\\\"\"", "{\"name\":\"R(gain)\",\"min\":-256,\"max\":256,\"default\":0}",
-                             "\"track\":[64,3]", "\"check\":[1]", "\"version\":7", "\"frames\":3",
-                             "\"command\":\"kelo-host --set 'R(gain)=64' --set F16=1 'my clip.y4m' kelo-out.y4m\""}) {
+    const std::string json = StateJson(info, FilterSettings{{64, 4}, {1}}, 7);
+    for (const char* part : {"\"name\":\"kelo \\\"q\\\"\"",
+                             "{\"name\":\"R(gain)\",\"min\":-256,\"max\":256,\"default\":0}",
+                             "\"track\":[64,4]", "\"check\":[1]", "\"version\":7", "\"frames\":3",
+                             // A quote in a name survives the shell, and the JSON.
+                             "\"command\":\"kelo-host --set 'R(gain)=64' --set 'it'\\\\''s=4' --set F16=1 "
+                             "'my clip.y4m' kelo-out.y4m\""}) {
         EXPECT_NE(json.find(part), std::string::npos) << part << " missing from " << json;
     }
 }
