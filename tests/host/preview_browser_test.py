@@ -189,7 +189,7 @@ def main():
         options.binary_location = CHROMIUM
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                          "--disable-component-update", "--disable-sync", "--no-first-run",
-                         "--window-size=1600,1250", "--user-data-dir=" + profile):
+                         "--window-size=1600,1400", "--user-data-dir=" + profile):
             options.add_argument(argument)
         driver = webdriver.Chrome(service=Service(DRIVER), options=options)
         driver.set_script_timeout(60)
