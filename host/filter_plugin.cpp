@@ -107,10 +107,11 @@ FilterSettings DefaultSettings(const FilterDescription& description) {
     return settings;
 }
 
-void ApplySetting(const FilterDescription& description, const std::string& assignment, FilterSettings& settings) {
+void ApplySetting(const FilterDescription& description, const std::string& assignment, FilterSettings& settings,
+                  const std::string& origin) {
     const size_t equals = assignment.rfind('=');
     if (equals == std::string::npos) {
-        throw SettingError("--set " + assignment + ": expected NAME=VALUE\n" + ValidSettings(description));
+        throw SettingError(origin + assignment + ": expected NAME=VALUE\n" + ValidSettings(description));
     }
     const std::string name = assignment.substr(0, equals), valueText = assignment.substr(equals + 1);
     int32_t value = 0;
@@ -120,7 +121,7 @@ void ApplySetting(const FilterDescription& description, const std::string& assig
         const auto& track = description.tracks[i];
         if (track.name != name) continue;
         if (!isInteger || value < track.minimum || value > track.maximum) {
-            throw SettingError("--set " + assignment + ": \"" + name + "\" takes an integer from " +
+            throw SettingError(origin + assignment + ": \"" + name + "\" takes an integer from " +
                                std::to_string(track.minimum) + " to " + std::to_string(track.maximum) + "\n" +
                                ValidSettings(description));
         }
@@ -130,13 +131,13 @@ void ApplySetting(const FilterDescription& description, const std::string& assig
     for (size_t i = 0; i < description.checks.size(); ++i) {
         if (description.checks[i].name != name) continue;
         if (!isInteger || (value != 0 && value != 1)) {
-            throw SettingError("--set " + assignment + ": \"" + name + "\" takes 0 or 1\n" +
+            throw SettingError(origin + assignment + ": \"" + name + "\" takes 0 or 1\n" +
                                ValidSettings(description));
         }
         settings.check[i] = value;
         return;
     }
-    throw SettingError("--set " + assignment + ": the filter has no setting \"" + name + "\"\n" +
+    throw SettingError(origin + assignment + ": the filter has no setting \"" + name + "\"\n" +
                        ValidSettings(description));
 }
 
@@ -274,4 +275,10 @@ bool RunningFilter::Process(YcFrame& frame, YcFrame& temp, int index, int count)
     if (!filter_.func_proc(&filter_, &info)) return false;
     if (info.ycp_edit == temp.pixels.data()) std::swap(frame, temp);
     return true;
+}
+
+void RunningFilter::Change(const FilterSettings& settings) {
+    // The record keeps pointing at the same arrays.
+    std::copy(settings.track.begin(), settings.track.end(), settings_.track.begin());
+    std::copy(settings.check.begin(), settings.check.end(), settings_.check.begin());
 }

@@ -49,8 +49,10 @@ struct FilterSettings {
 
 FilterSettings DefaultSettings(const FilterDescription& description);
 // Applies "NAME=VALUE" to a track bar (a value in its range) or a check box
-// (0 or 1); the message of a refusal lists the valid names and values.
-void ApplySetting(const FilterDescription& description, const std::string& assignment, FilterSettings& settings);
+// (0 or 1); the message of a refusal starts with `origin` and the assignment
+// and lists the valid names and values.
+void ApplySetting(const FilterDescription& description, const std::string& assignment, FilterSettings& settings,
+                  const std::string& origin = "--set ");
 
 class PluginLibrary {
 public:
@@ -84,6 +86,9 @@ public:
     // Runs FilterProc over `frame`. A plug-in may answer in the second
     // buffer by swapping the two pointers; the frames are swapped to match.
     bool Process(YcFrame& frame, YcFrame& temp, int index, int count);
+    // New values for the track bars and check boxes, as a user's moves in
+    // the settings window would leave them; the sizes stay the descriptor's.
+    void Change(const FilterSettings& settings);
 
 private:
     FILTER filter_;

@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "host/cube_lut.h"
 #include "host/filter_plugin.h"
 #include "host/frame_files.h"
 #include "host/options.h"
+#include "host/output_file.h"
+#include "host/preview.h"
 #include "host/probe.h"
+#include "host/settings_file.h"
 #include "host/stage_times.h"
 #include "host/utf8_path.h"
 
@@ -119,6 +123,24 @@ int Probe(const Options& options, [[maybe_unused]] const PluginLibrary& library,
 #endif
 }
 
+int WriteCube(const Options& options, const std::string& pluginPath, const PluginLibrary& library,
+              const FilterDescription& description, const FilterSettings& settings) {
+    const std::string cubePath = Resolved(options.cube);
+    fs::current_path(Utf8Path(pluginPath).parent_path());
+    RunningFilter filter(library.descriptor(), settings);
+    if (!filter.Init()) {
+        std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
+        return kPluginFailure;
+    }
+    std::string text;
+    if (!MakeCubeLut(filter, description, options.cubeSize ? options.cubeSize : kDefaultCubeSize, text)) {
+        std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on the LUT's lattice\n");
+        return kPluginFailure;
+    }
+    WriteWholeFile(options.cube, cubePath, text);
+    return kDone;
+}
+
 int Run(const Options& options) {
     const Clock::time_point start = Clock::now();
     const std::string pluginPath =
@@ -130,8 +152,28 @@ int Run(const Options& options) {
         return kDone;
     }
     FilterSettings settings = DefaultSettings(description);
+    for (const std::string& file : options.settingsFiles) {
+        ApplySettingsFile(description, file, Resolved(file), settings);
+    }
     for (const std::string& assignment : options.settings) ApplySetting(description, assignment, settings);
     if (options.probe) return Probe(options, library, settings);
+    if (!options.saveSettings.empty()) {
+        WriteWholeFile(options.saveSettings, Resolved(options.saveSettings), FormatSettings(description, settings));
+    }
+    if (!options.cube.empty()) return WriteCube(options, pluginPath, library, description, settings);
+    if (!options.saveSettings.empty()) return kDone;
+    if (options.preview) {
+#ifndef KELO_HAVE_PREVIEW
+        throw UsageError("this build of kelo-host has no --preview");
+#else
+        const PreviewRequest request{options.input, Resolved(options.input), options.plugin, options.port,
+                                     options.maxWidth};
+        // The plug-in opens its effect by a bare name from its own folder.
+        const fs::path pluginFolder = Utf8Path(pluginPath).parent_path();
+        return RunPreview(request, library.descriptor(), description, settings,
+                          [&] { fs::current_path(pluginFolder); });
+#endif
+    }
 
     FrameSource source(options.input, Resolved(options.input));
     std::string outputName = options.output;

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "host/cube_lut.h"
+
 const char kUsage[] =
     "usage: kelo-host [options] [INPUT [OUTPUT]]\n"
     "  INPUT    .y4m or .png file, or - for standard input; none: the built-in test chart\n"
@@ -10,6 +12,12 @@ const char kUsage[] =
     "  --plugin PATH        the plug-in (default: kelo.auf beside this program)\n"
     "  --set NAME=VALUE     a track bar (integer in its range) or check box (0 or 1) by its name;\n"
     "                       repeatable\n"
+    "  --settings FILE      read NAME=VALUE lines ('#' starts a comment); every --set overrides them\n"
+    "  --save-settings FILE write the settings in effect to FILE, and no frames\n"
+    "  --cube FILE.cube     write the correction as a 3D LUT (.cube), and no frames\n"
+    "  --cube-size N        the LUT's points along each axis, 2 to 65 (default 33)\n"
+    "  --preview            serve a live settings page on 127.0.0.1 and print its URL; Ctrl-C ends it\n"
+    "  --port N             the preview's port (default: a free one)\n"
     "  --describe           print the plug-in's settings and exit\n"
     "  --probe              Windows build: one padded frame through the plug-in, run in the current\n"
     "                       directory; prints its results, reports and changes as a record\n"
@@ -62,19 +70,29 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             if (hasValue) throw UsageError(argument + " takes no value");
             flag = true;
         };
+        const auto takeInteger = [&](int minimum, int maximum, const char* what) {
+            const std::string text = takeValue();
+            int number = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+            if (ec != std::errc() || end != text.data() + text.size() || number < minimum || number > maximum) {
+                throw UsageError(argument + " " + text + ": expected " + what + " from " + std::to_string(minimum) +
+                                 " to " + std::to_string(maximum));
+            }
+            return number;
+        };
         if (argument == "--plugin") options.plugin = takeValue();
         else if (argument == "--set") options.settings.push_back(takeValue());
+        else if (argument == "--settings") options.settingsFiles.push_back(takeValue());
+        else if (argument == "--save-settings") options.saveSettings = takeValue();
+        else if (argument == "--cube") options.cube = takeValue();
+        else if (argument == "--cube-size") options.cubeSize = takeInteger(2, kMaxCubeSize, "a size");
+        else if (argument == "--port") options.port = takeInteger(1, 65535, "a port");
         else if (argument == "--compare") options.compare = takeValue();
         else if (argument == "--max-w") {
-            const std::string text = takeValue();
-            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), options.maxWidth);
-            if (text.empty() || ec != std::errc() || end != text.data() + text.size() || options.maxWidth < 1 ||
-                options.maxWidth > kMaxRowLength) {
-                throw UsageError("--max-w " + text + ": expected a row length from 1 to " +
-                                 std::to_string(kMaxRowLength));
-            }
+            options.maxWidth = takeInteger(1, kMaxRowLength, "a row length");
         } else if (argument == "--describe") noValue(options.describe);
         else if (argument == "--probe") noValue(options.probe);
+        else if (argument == "--preview") noValue(options.preview);
         else if (argument == "--stats") noValue(options.stats);
         else if (argument == "--quiet") noValue(options.quiet);
         else if (argument == "--help") noValue(options.help);
@@ -83,5 +101,17 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     if (positional.size() > 2) throw UsageError("too many arguments: " + positional[2]);
     if (positional.size() > 0) options.input = positional[0];
     if (positional.size() > 1) options.output = positional[1];
+    if (options.cubeSize && options.cube.empty()) throw UsageError("--cube-size needs --cube");
+    if (options.port && !options.preview) throw UsageError("--port needs --preview");
+    const bool writesNoFrames = !options.cube.empty() || !options.saveSettings.empty();
+    if (writesNoFrames && options.preview) {
+        throw UsageError("--preview saves from its page; drop --cube and --save-settings");
+    }
+    if (writesNoFrames && (!positional.empty() || !options.compare.empty())) {
+        throw UsageError("--cube and --save-settings write no frames: no INPUT, OUTPUT or --compare with them");
+    }
+    if (options.preview && (positional.size() > 1 || !options.compare.empty())) {
+        throw UsageError("--preview shows its pictures in the browser: no OUTPUT or --compare with it");
+    }
     return options;
 }

@@ -14,6 +14,12 @@ struct Options {
     std::string output;  // empty: the default name; "-": standard output
     std::string plugin;  // empty: kelo.auf beside the program
     std::vector<std::string> settings;  // NAME=VALUE, in order
+    std::vector<std::string> settingsFiles;  // read in order, before every --set
+    std::string saveSettings;                // empty: none written
+    std::string cube;                        // empty: no LUT
+    int cubeSize = 0;                        // 0: the default size
+    bool preview = false;
+    int port = 0;                            // 0: a free one
     std::string compare;                // empty: no before/after picture
     int maxWidth = 0;                   // 0: the picture's width + 64
     bool describe = false;

@@ -13,5 +13,6 @@ bool IsPngSignature(const unsigned char* bytes, size_t size);
 // Reads one picture as interleaved R'G'B' (grey expanded, alpha dropped).
 // Throws IoError naming the file when it is malformed or cut short.
 Picture ReadPng(ByteInput& input);
-// Writes an Rgb picture of depth 8 or 16.
-void WritePng(ByteOutput& output, const Picture& picture);
+// Writes an Rgb picture of depth 8 or 16; `quick` trades size for speed, for
+// a picture sent over loopback and shown at once.
+void WritePng(ByteOutput& output, const Picture& picture, bool quick = false);

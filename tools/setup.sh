@@ -13,8 +13,8 @@ export DEBIAN_FRONTEND=noninteractive
 
 # The plug-in on the Vulkan device (lavapipe on the processor), the effect
 # stand-in's HLSL compiler (glslang's CMake package names glslangValidator,
-# so glslang-tools too) and kelo-host's PNG files.
-demo="ca-certificates cmake g++ make pkg-config libpng-dev
+# so glslang-tools too), kelo-host's PNG files and its preview's HTTP server.
+demo="ca-certificates cmake g++ make pkg-config libpng-dev libcpp-httplib-dev
   libvulkan-dev mesa-vulkan-drivers glslang-dev glslang-tools spirv-tools"
 
 # The Linux tests and benchmarks, with Vulkan's validation layers; the name
@@ -36,11 +36,14 @@ for arch in amd64 i386; do
   done
 done
 
-# The test part's other tools go here, in a list of their own.
+# The preview page driven in headless Chromium (selenium under Debian's own
+# /usr/bin/python3), and the .cube file checked in ffmpeg's lut3d. Those tests
+# report themselves skipped without them.
+tools="chromium chromium-driver python3-selenium ffmpeg"
 
 packages=$demo
 if [ "$part" = test ]; then
-  packages="$packages $tests $windows"
+  packages="$packages $tests $windows $tools"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi

@@ -7,9 +7,15 @@
 #include <fstream>
 #include <sstream>
 
+#include <csignal>
+#include <unistd.h>
+
 #include "host/byte_stream.h"
 #include "host/png_io.h"
 #include "host/y4m.h"
+#ifdef KELO_HAVE_PREVIEW
+#include <httplib.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -40,6 +46,13 @@ protected:
     }
 
     fs::path Path(const std::string& name) const { return dir_ / name; }
+
+    std::string ReadText(const std::string& name) const {
+        std::ifstream file(Path(name), std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
 
     // Frame i has Y = 16 + i in every pixel and chroma at 128.
     void WriteClip(const std::string& name, int frames, PictureFormat format = {},
@@ -208,5 +221,111 @@ TEST_F(KeloHost, StatsNameEveryStage) {
         EXPECT_NE(errors.find(stage), std::string::npos) << stage << " missing from:\n" << errors;
     }
 }
+
+TEST_F(KeloHost, SettingsFilesAreReadUnderEverySetAndWrittenBack) {
+    std::ofstream(Path("look.txt")) << "\xEF\xBB\xBF# a warm look\n\n  Y(offs)=100\r\nCb(offs)=-50\nF16=1\n";
+    // --set wins wherever it stands; no frames are written with --save-settings.
+    ASSERT_EQ(Run("--set 'Y(offs)=10' --settings look.txt --save-settings saved.txt"), 0) << errors;
+    const std::string saved = ReadText("saved.txt");
+    for (const char* line : {"\nY(offs)=10\n", "\nCb(offs)=-50\n", "\nF16=1\n", "\npow2=1\n", "\nB(gamm)=0\n"}) {
+        EXPECT_NE(saved.find(line), std::string::npos) << line << " missing from:\n" << saved;
+    }
+    EXPECT_FALSE(fs::exists(Path("kelo-out.png")));
+    EXPECT_FALSE(fs::exists(Path("saved.txt.kelo-partial")));
+    // The saved file gives the frames the same settings: Y code 16 is YC 0, plus 10.
+    WriteClip("in.y4m", 1);
+    ASSERT_EQ(Run("--settings saved.txt in.y4m out.y4m"), 0) << errors;
+    EXPECT_EQ(ReadClip("out.y4m")[0].samples8[0], 17);
+
+    std::ofstream(Path("bad.txt")) << "Y(offs)=1\n# fine\nQ=2\n";
+    EXPECT_EQ(Run("--settings bad.txt"), 1);
+    EXPECT_NE(errors.find("kelo-host: bad.txt:3: Q=2: the filter has no setting \"Q\"\nvalid settings:"),
+              std::string::npos) << errors;
+    std::ofstream(Path("range.txt")) << "\nY(offs)=257\n";
+    EXPECT_EQ(Run("--settings range.txt"), 1);
+    EXPECT_NE(errors.find("range.txt:2: Y(offs)=257: \"Y(offs)\" takes an integer from -256 to 256"),
+              std::string::npos) << errors;
+    EXPECT_EQ(Run("--settings missing.txt"), 1);
+    EXPECT_NE(errors.find("missing.txt: cannot open"), std::string::npos) << errors;
+}
+
+TEST_F(KeloHost, WritesTheCorrectionAsACubeLutThroughThePlugin) {
+    ASSERT_EQ(Run("--set 'Y(offs)=256' --cube look.cube --cube-size 3"), 0) << errors;
+    std::istringstream text(ReadText("look.cube"));
+    std::vector<std::string> lattice;
+    bool sized = false, conversionNamed = false;
+    for (std::string line; std::getline(text, line);) {
+        if (line[0] == '#') conversionNamed |= line.find("BT.601, as kelo-host converts PNG") != std::string::npos;
+        else if (line == "LUT_3D_SIZE 3") sized = true;
+        else if (std::isdigit(static_cast<unsigned char>(line[0])) || line[0] == '-') lattice.push_back(line);
+    }
+    EXPECT_TRUE(sized && conversionNamed) << ReadText("look.cube");
+    ASSERT_EQ(lattice.size(), 27u);
+    // The plug-in lifted Y by 256 of 4096, and nothing clipped it.
+    EXPECT_EQ(lattice.front(), "0.062500 0.062500 0.062500");
+    EXPECT_EQ(lattice.back(), "1.062500 1.062500 1.062500");
+    // Red runs fastest: the second point is half red.
+    EXPECT_EQ(lattice[1].substr(0, 4), "0.56");
+}
+
+#ifdef KELO_HAVE_PREVIEW
+TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
+    WriteClip("in.y4m", 3);
+    EXPECT_EQ(Run("--preview - <in.y4m"), 1);
+    EXPECT_NE(errors.find("-: --preview needs a file it can read again"), std::string::npos) << errors;
+
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const std::string exitMark = Path("exit.mark").string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeEnds[1], 1);
+        close(pipeEnds[0]);
+        if (chdir(Path("").c_str()) != 0) _exit(127);
+        setenv("KELO_TEST_EXIT_MARK", exitMark.c_str(), 1);
+        execl(KELO_HOST_PATH, "kelo-host", "--plugin", KELO_TEST_PLUGIN_PATH, "--preview", "in.y4m", nullptr);
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    std::FILE* out = fdopen(pipeEnds[0], "r");
+    char line[256] = {};
+    ASSERT_TRUE(std::fgets(line, sizeof line, out));
+    std::fclose(out);
+    const std::string url = line;
+    const size_t portAt = url.find("127.0.0.1:") + 10, tokenAt = url.find("token=") + 6;
+    ASSERT_NE(tokenAt, std::string::npos + 6) << url;
+    const int port = std::stoi(url.substr(portAt));
+    const std::string token = url.substr(tokenAt, 32);
+
+    httplib::Client client("127.0.0.1", port);
+    EXPECT_EQ(client.Get("/api/state")->status, 403);
+    const auto state = client.Get("/api/state?token=" + token);
+    EXPECT_EQ(state->status, 200);
+    EXPECT_NE(state->body.find("\"frames\":3"), std::string::npos) << state->body;
+    const auto refused = client.Post("/api/settings?token=" + token, "Y(offs)=1000\n", "text/plain");
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_NE(refused->body.find("settings:1: Y(offs)=1000"), std::string::npos) << refused->body;
+    EXPECT_EQ(client.Get("/api/picture?frame=3&token=" + token)->status, 400);
+    const auto firstPixel = [](const httplib::Result& picture) {
+        EXPECT_EQ(picture->status, 200) << picture->body;
+        std::FILE* memory = fmemopen(const_cast<char*>(picture->body.data()), picture->body.size(), "rb");
+        ByteInput input(memory, "picture");
+        const Picture decoded = ReadPng(input);
+        std::fclose(memory);
+        return decoded.samples8.at(0);
+    };
+    // Frame 2 has Y code 18, YC 37; the filter adds 100: R'G'B' 137 / 4096 of 255 is 9.
+    // Frame 0, YC 0 + 100, gives 6. A second client sees the same settings.
+    EXPECT_EQ(firstPixel(client.Post("/api/picture?frame=2&token=" + token, "Y(offs)=100\n", "text/plain")), 9);
+    EXPECT_EQ(firstPixel(httplib::Client("localhost", port).Get("/api/picture?frame=0&token=" + token)), 6);
+    EXPECT_NE(client.Get("/api/settings.txt?token=" + token)->body.find("\nY(offs)=100\n"), std::string::npos);
+
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(fs::exists(Path("exit.mark")));
+}
+#endif
 
 }  // namespace

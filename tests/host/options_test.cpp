@@ -38,6 +38,13 @@ TEST(Options, RefusesMalformedCommandLinesWithTheReason) {
         {{"--probe=1"}, "--probe takes no value"},
         {{"a", "b", "c"}, "too many arguments: c"},
         {{""}, "empty file name"},
+        {{"--cube-size", "17"}, "--cube-size needs --cube"},
+        {{"--cube", "a.cube", "--cube-size", "66"}, "--cube-size 66: expected a size from 2 to 65"},
+        {{"--port", "8080"}, "--port needs --preview"},
+        {{"--preview", "--port", "0"}, "--port 0: expected a port from 1 to 65535"},
+        {{"--preview", "in.y4m", "out.y4m"}, "--preview shows its pictures in the browser"},
+        {{"--cube", "a.cube", "in.png"}, "--cube and --save-settings write no frames"},
+        {{"--save-settings", "s.txt", "--preview"}, "--preview saves from its page"},
     };
     for (const auto& c : cases) {
         try {

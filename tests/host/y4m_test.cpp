@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "host/y4m.h"
 #include "tests/host/stream_test_support.h"
+#ifdef KELO_HAVE_PREVIEW
+#include "host/y4m_index.h"
+#endif
 
 namespace {
 
@@ -116,5 +122,32 @@ TEST(Y4m, AHugeHeaderOverAShortFileAllocatesOnlyWhatArrives) {
     EXPECT_THROW(reader.ReadFrame(picture), IoError);
     EXPECT_LE(picture.samples16.capacity() * 2, size_t(4) << 20);
 }
+
+#ifdef KELO_HAVE_PREVIEW
+TEST(Y4m, AnIndexReadsAnyFrameOfAClipWhoseFrameHeadersDifferInLength) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("kelo-index-" + std::to_string(::getpid()) + ".y4m");
+    // 3 x 2 pixels of 4:2:0: 6 luma and 2 x 2 chroma samples, frame i filled with i.
+    std::string clip = "YUV4MPEG2 W3 H2 F25:1 C420jpeg\n";
+    const char* const headers[] = {"FRAME\n", "FRAME Ixyz XQ=1\n", "FRAME\n"};
+    for (int i = 0; i < 3; ++i) clip += headers[i] + std::string(10, char('0' + i));
+    std::ofstream(path, std::ios::binary) << clip + "FRAME\n0123";  // a last frame cut short
+    Y4mFrameIndex index(path.filename().string(), path.string());
+    EXPECT_EQ(index.count(), 3);
+    Picture picture;
+    for (int i : {2, 0, 1}) {
+        index.Read(i, picture);
+        EXPECT_EQ(picture.samples8, std::vector<uint8_t>(10, uint8_t('0' + i))) << i;
+    }
+    std::ofstream(path, std::ios::binary) << "YUV4MPEG2 W3 H2 C420jpeg\nFRAME\n0123456789FRAMX\n0123456789";
+    try {
+        Y4mFrameIndex broken("broken.y4m", path.string());
+        ADD_FAILURE() << "a bad frame header was indexed";
+    } catch (const IoError& error) {
+        EXPECT_STREQ(error.what(), "broken.y4m: frame 1: no FRAME header");
+    }
+    std::filesystem::remove(path);
+}
+#endif
 
 }  // namespace
