@@ -1,5 +1,6 @@
 // kelo-host: runs a filter plug-in over pictures and video the way the
 // editor would, without the editor.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -9,15 +10,16 @@
 #include "host/filter_plugin.h"
 #include "host/frame_files.h"
 #include "host/options.h"
+#include "host/output_file.h"
 #include "host/probe.h"
 #include "host/stage_times.h"
 #include "host/utf8_path.h"
+#include "plugin/version.h"
 
 #ifdef _WIN32
 #include <io.h>
 #include <shellapi.h>
 #else
-#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -28,10 +30,33 @@ namespace {
 // The real host's frame buffer is larger than the picture; so is this one's.
 constexpr int kRowPadding = 64;
 
-// Exit statuses.
+// kelo.auf builds its textures for sides up to this; a larger picture is
+// refused before it costs any decoding.
+constexpr int kKeloMaxSide = 4096;
+
+// Exit statuses; a stop asked for by a signal ends with 128 + the signal.
 constexpr int kDone = 0;
 constexpr int kUsageOrIoFailure = 1;
 constexpr int kPluginFailure = 2;
+
+// Reports the exception in flight; returns the exit status it means.
+int ReportFailure() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kelo-host: out of memory\n");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelo-host: %s\n", error.what());
+    }
+    return kUsageOrIoFailure;
+}
+
+// The run ends before its end: the output stays as it was, and the user
+// learns where the frames done so far went.
+void StopSink(FrameSink& sink) {
+    const std::string note = sink.Stop();
+    if (!note.empty()) std::fprintf(stderr, "kelo-host: %s\n", note.c_str());
+}
 
 void Note(const Options& options, const std::string& text) {
     if (!options.quiet) std::fprintf(stderr, "kelo-host: %s\n", text.c_str());
@@ -133,7 +158,20 @@ int Run(const Options& options) {
     for (const std::string& assignment : options.settings) ApplySetting(description, assignment, settings);
     if (options.probe) return Probe(options, library, settings);
 
-    FrameSource source(options.input, Resolved(options.input));
+    if (!options.compare.empty()) {
+        RequirePng(options.compare);
+        if (KindByExtension(options.compare) != FileKind::kPng) {
+            throw UsageError(options.compare + ": the comparison's name must end in .png");
+        }
+    }
+    // Before the input is decoded and before anything is opened for writing.
+    const InputIdentity input = IdentifyInput(options.input, Resolved(options.input));
+    if (!options.compare.empty()) RefuseOverwritingInput(input, options.compare, Resolved(options.compare));
+    const bool isKelo = description.name == KELO_FILTER_NAME;
+    const bool outputNamed = !options.output.empty();
+    if (outputNamed) RefuseOverwritingInput(input, options.output, Resolved(options.output));
+
+    FrameSource source(options.input, Resolved(options.input), isKelo ? kKeloMaxSide : kMaxPictureSide);
     std::string outputName = options.output;
     FileKind outputKind = source.kind();
     if (outputName.empty()) {
@@ -148,7 +186,7 @@ int Run(const Options& options) {
         if (!kind) throw UsageError(outputName + ": the output's name must end in .png or .y4m");
         outputKind = *kind;
     }
-    if (!options.compare.empty()) RequirePng(options.compare);
+    if (!outputNamed) RefuseOverwritingInput(input, outputName, Resolved(outputName));
     FrameSink sink(outputName, Resolved(outputName), outputKind, source);
     const std::string comparePath = Resolved(options.compare);
 
@@ -175,22 +213,40 @@ int Run(const Options& options) {
     StageTimes times;
     Progress progress(!options.quiet);
     int frames = 0;
-    while (source.Next(frame, rowLength, times)) {
-        if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
-        if (!options.compare.empty() && frames == 0) before = frame;
-        if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
-            progress.Finish(frames, source.frameCount());
-            std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d\n", frames);
-            return kPluginFailure;
+    try {
+        while (!StopSignal() && source.Next(frame, rowLength, times)) {
+            if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
+            if (!options.compare.empty() && frames == 0) before = frame;
+            if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
+                progress.Finish(frames, source.frameCount());
+                std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n", frames,
+                             frame.width, frame.height);
+                StopSink(sink);
+                return kPluginFailure;
+            }
+            if (!options.compare.empty() && frames == 0) WriteComparison(options.compare, comparePath, before, frame);
+            sink.Write(frame, times);
+            ++frames;
+            progress.FrameDone(frames, source.frameCount());
+            if (sink.kind() == FileKind::kPng) break;
         }
-        if (!options.compare.empty() && frames == 0) WriteComparison(options.compare, comparePath, before, frame);
-        sink.Write(frame, times);
-        ++frames;
-        progress.FrameDone(frames, source.frameCount());
-        if (sink.kind() == FileKind::kPng) break;
+        progress.Finish(frames, source.frameCount());
+        if (const int signal = StopSignal()) {
+            std::fprintf(stderr, "kelo-host: stopped by %s after %d frame%s\n", signal == SIGINT ? "SIGINT" : "SIGTERM",
+                         frames, frames == 1 ? "" : "s");
+            StopSink(sink);
+            return 128 + signal;
+        }
+        sink.Finish();
+    } catch (...) {
+        progress.Finish(frames, source.frameCount());
+        const int status = ReportFailure();
+        StopSink(sink);
+        return status;
     }
-    progress.Finish(frames, source.frameCount());
-    sink.Finish();
+    if (frames == 0 && source.y4mInfo()) {
+        Note(options, options.input + " holds no frames: " + outputName + " has the stream header alone");
+    }
     if (options.stats) {
         PrintStats(times, frames, source.width(), source.height(), startUp, SecondsSince(loopStart));
     }
@@ -222,6 +278,7 @@ int main(int argc, char** argv) {
     // after FilterExit, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    InstallStopSignals();
     Options options;
     try {
         options = ParseOptions(Arguments(argc, argv));
@@ -233,13 +290,13 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kDone;
     }
+    if (options.version) {
+        std::printf("kelo-host %s\n", KELO_HOST_VERSION);
+        return kDone;
+    }
     try {
         return Run(options);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "kelo-host: out of memory\n");
-        return kUsageOrIoFailure;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "kelo-host: %s\n", error.what());
-        return kUsageOrIoFailure;
+    } catch (...) {
+        return ReportFailure();
     }
 }
