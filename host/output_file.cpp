@@ -97,9 +97,13 @@ std::FILE* OpenDirect(const std::string& path) {
     return _wfopen(Wide(path).c_str(), L"wb");
 }
 
+// Only a disk file can be overwritten by reading it.
 bool Identify(HANDLE handle, uint64_t& device, uint64_t& inode) {
     BY_HANDLE_FILE_INFORMATION information;
-    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) return false;
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle, &information)) {
+        return false;
+    }
     device = information.dwVolumeSerialNumber;
     inode = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
     return true;
@@ -115,6 +119,14 @@ bool IdentifyPath(const std::string& path, uint64_t& device, uint64_t& inode) {
 
 bool IdentifyStream(int which, uint64_t& device, uint64_t& inode) {
     return Identify(GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE), device, inode);
+}
+
+// Runs on a thread of its own. The first Ctrl+C asks for a stop; the next
+// one is left to the system, which ends the process.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || g_stopSignal != 0) return FALSE;
+    g_stopSignal = SIGINT;
+    return TRUE;
 }
 
 #else
@@ -174,20 +186,25 @@ uint64_t Position(std::FILE* file) { return uint64_t(ftello(file)); }
 bool SyncToDisk(std::FILE* file) { return fsync(fileno(file)) == 0; }
 std::FILE* OpenDirect(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
-bool IdentifyPath(const std::string& path, uint64_t& device, uint64_t& inode) {
-    struct stat status;
-    if (stat(path.c_str(), &status) != 0) return false;
+// Only a regular file can be overwritten by reading it: /dev/null as input
+// and output at once is fine.
+bool Identify(int result, const struct stat& status, uint64_t& device, uint64_t& inode) {
+    if (result != 0 || !S_ISREG(status.st_mode)) return false;
     device = uint64_t(status.st_dev);
     inode = uint64_t(status.st_ino);
     return true;
 }
 
+bool IdentifyPath(const std::string& path, uint64_t& device, uint64_t& inode) {
+    struct stat status;
+    const int result = stat(path.c_str(), &status);
+    return Identify(result, status, device, inode);
+}
+
 bool IdentifyStream(int fd, uint64_t& device, uint64_t& inode) {
     struct stat status;
-    if (fstat(fd, &status) != 0) return false;
-    device = uint64_t(status.st_dev);
-    inode = uint64_t(status.st_ino);
-    return true;
+    const int result = fstat(fd, &status);
+    return Identify(result, status, device, inode);
 }
 
 void OnStopSignal(int signal) {
@@ -322,7 +339,9 @@ void RefuseOverwritingInput(const InputIdentity& input, const std::string& displ
 }
 
 void InstallStopSignals() {
-#ifndef _WIN32
+#ifdef _WIN32
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);

@@ -73,8 +73,9 @@ InputIdentity IdentifyInput(const std::string& displayName, const std::string& p
 // before anything is opened for writing.
 void RefuseOverwritingInput(const InputIdentity& input, const std::string& displayName, const std::string& path);
 
-// SIGINT and SIGTERM ask for a stop between frames; a second one ends the
-// process at once, removing any temporary file first. No-op on Windows.
+// SIGINT and SIGTERM (Ctrl+C on Windows) ask for a stop between frames; a
+// second one ends the process at once, removing any temporary file first
+// where the system allows.
 void InstallStopSignals();
 // The signal that asked for a stop, or 0.
 int StopSignal();

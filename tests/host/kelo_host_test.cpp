@@ -282,6 +282,10 @@ TEST_F(KeloHost, RefusesAnOutputThatIsTheInputByAnyName) {
         EXPECT_EQ(Contents("same.y4m"), original) << c.arguments;
     }
     EXPECT_FALSE(fs::exists(Path("out.png")));
+    // Only a regular file can be overwritten by reading it.
+    ASSERT_EQ(::mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    Run("- - <null >null");
+    EXPECT_EQ(errors.find("is the input file"), std::string::npos) << errors;
 }
 
 TEST_F(KeloHost, KelosPluginRefusesPicturesBeyondItsSizeBeforeDecodingThem) {
