@@ -39,9 +39,11 @@ void WritePngFile(const std::string& displayName, [[maybe_unused]] const std::st
 #endif
 }
 
+#ifdef KELO_HAVE_PNG
 uint32_t BigEndian32(const unsigned char* bytes) {
     return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
 }
+#endif
 
 }  // namespace
 
@@ -173,9 +175,10 @@ std::string FrameSink::Stop() {
            (framesWritten_ == 1 ? " written is" : "s written are") + " in " + kept;
 }
 
-void WriteComparison(const std::string& displayName, const std::string& path, const YcFrame& before,
-                     const YcFrame& after) {
-    RequirePng(displayName);
+void WriteComparison(OutputFile& file, [[maybe_unused]] const YcFrame& before,
+                     [[maybe_unused]] const YcFrame& after) {
+    RequirePng(file.displayName());
+#ifdef KELO_HAVE_PNG
     YcFrame sideBySide;
     sideBySide.Resize(before.width * 2, before.height, before.width * 2);
     for (int y = 0; y < before.height; ++y) {
@@ -184,5 +187,6 @@ void WriteComparison(const std::string& displayName, const std::string& path, co
     }
     Picture picture;
     YcConverter(PictureFormat{ColourModel::Rgb, Chroma::k444, 8, false}).FromYc(sideBySide, picture);
-    WritePngFile(displayName, path, picture);
+    WritePng(file.output(), picture);
+#endif
 }

@@ -81,6 +81,6 @@ private:
     int framesWritten_ = 0;
 };
 
-// The frame before and after the filter, side by side, as an 8-bit PNG.
-void WriteComparison(const std::string& displayName, const std::string& path, const YcFrame& before,
-                     const YcFrame& after);
+// The frame before and after the filter, side by side, as an 8-bit PNG,
+// into `file`; the caller commits it once the whole run has succeeded.
+void WriteComparison(OutputFile& file, const YcFrame& before, const YcFrame& after);

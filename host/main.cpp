@@ -213,6 +213,8 @@ int Run(const Options& options) {
     StageTimes times;
     Progress progress(!options.quiet);
     int frames = 0;
+    // Replaces its target only with the run's success, like the output.
+    std::optional<OutputFile> comparison;
     try {
         while (!StopSignal() && source.Next(frame, rowLength, times)) {
             if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
@@ -224,7 +226,10 @@ int Run(const Options& options) {
                 StopSink(sink);
                 return kPluginFailure;
             }
-            if (!options.compare.empty() && frames == 0) WriteComparison(options.compare, comparePath, before, frame);
+            if (!options.compare.empty() && frames == 0) {
+                comparison.emplace(options.compare, comparePath);
+                WriteComparison(*comparison, before, frame);
+            }
             sink.Write(frame, times);
             ++frames;
             progress.FrameDone(frames, source.frameCount());
@@ -238,6 +243,7 @@ int Run(const Options& options) {
             return 128 + signal;
         }
         sink.Finish();
+        if (comparison) comparison->Commit();
     } catch (...) {
         progress.Finish(frames, source.frameCount());
         const int status = ReportFailure();

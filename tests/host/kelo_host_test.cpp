@@ -180,20 +180,24 @@ TEST_F(KeloHost, AStoppedRunLeavesTheOutputAsItWasAndKeepsTheWholeFramesAsPartia
         {"cut.y4m", "", 1, "cut.y4m: frame 2: cut short"},
         {"in.y4m", "KELO_TEST_SIGNAL=1", 128 + SIGTERM, "stopped by SIGTERM after 2 frames"},
     };
+    std::ofstream(Path("cmp.png")) << "the user's older picture";
     for (const auto& c : cases) {
         std::ofstream(Path("out.y4m")) << "the user's older file";
         fs::remove(Path("exit.mark"));
-        EXPECT_EQ(Run(c.input + " out.y4m", c.environment + " KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()),
+        EXPECT_EQ(Run("--compare cmp.png " + c.input + " out.y4m",
+                      c.environment + " KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()),
                   c.status) << c.message;
         EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
         EXPECT_NE(errors.find("out.y4m: not written; the 2 whole frames written are in out.y4m.partial"),
                   std::string::npos) << errors;
         EXPECT_TRUE(fs::exists(Path("exit.mark"))) << c.message;
         EXPECT_EQ(Contents("out.y4m"), "the user's older file") << c.message;
+        EXPECT_EQ(Contents("cmp.png"), "the user's older picture") << c.message;
         const std::vector<Picture> frames = ReadClip("out.y4m.partial");
         ASSERT_EQ(frames.size(), 2u) << c.message;
         EXPECT_EQ(frames.back().samples8[0], 17);
-        EXPECT_EQ(Listing(), (std::vector<std::string>{"cut.y4m", "exit.mark", "in.y4m", "out.y4m", "out.y4m.partial"}))
+        EXPECT_EQ(Listing(), (std::vector<std::string>{"cmp.png", "cut.y4m", "exit.mark", "in.y4m", "out.y4m",
+                                                       "out.y4m.partial"}))
             << c.message;
     }
 }
