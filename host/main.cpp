@@ -94,6 +94,7 @@ public:
         if (!shown_) return;
         Show(done, total);
         std::fputc('\n', stderr);
+        shown_ = false;
     }
 
 private:
