@@ -224,7 +224,15 @@ TEST_F(KeloHost, AFullDiskKeepsTheExistingFileAndSaysWhy) {
 }
 
 TEST_F(KeloHost, DevicesAndPipesAreWrittenDirectlyAndNeverRemoved) {
-    ASSERT_EQ(::mknod(Path("full.png").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0) << "mknod needs root";
+    // More than a pipe holds, to a reader that leaves early.
+    WriteClip("in.y4m", 3, {}, "", 320, 240);
+    ASSERT_EQ(::mkfifo(Path("fifo.y4m").c_str(), 0600), 0);
+    EXPECT_EQ(Run("in.y4m fifo.y4m", "(head -c 100 fifo.y4m >/dev/null &);"), 1);
+    EXPECT_NE(errors.find("fifo.y4m: cannot write: Broken pipe"), std::string::npos) << errors;
+    EXPECT_TRUE(fs::is_fifo(Path("fifo.y4m")));
+
+    // A node of its own like /dev/full, named as a picture.
+    if (::mknod(Path("full.png").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) GTEST_SKIP() << "mknod needs root";
     EXPECT_EQ(Run("--compare full.png"), 1);
     EXPECT_NE(errors.find("full.png: cannot write: No space left on device"), std::string::npos) << errors;
     EXPECT_TRUE(fs::is_character_file(Path("full.png")));
@@ -233,13 +241,6 @@ TEST_F(KeloHost, DevicesAndPipesAreWrittenDirectlyAndNeverRemoved) {
     EXPECT_EQ(Run("--compare stdout.png >full.png"), 1);
     EXPECT_NE(errors.find("stdout.png: cannot write: No space left on device"), std::string::npos) << errors;
     EXPECT_TRUE(fs::is_symlink(Path("stdout.png")));
-
-    // More than a pipe holds, to a reader that leaves early.
-    WriteClip("in.y4m", 3, {}, "", 320, 240);
-    ASSERT_EQ(::mkfifo(Path("fifo.y4m").c_str(), 0600), 0);
-    EXPECT_EQ(Run("in.y4m fifo.y4m", "(head -c 100 fifo.y4m >/dev/null &);"), 1);
-    EXPECT_NE(errors.find("fifo.y4m: cannot write: Broken pipe"), std::string::npos) << errors;
-    EXPECT_TRUE(fs::is_fifo(Path("fifo.y4m")));
     EXPECT_EQ(Listing(), (std::vector<std::string>{"fifo.y4m", "full.png", "in.y4m", "stdout.png"}));
 }
 
@@ -287,7 +288,7 @@ TEST_F(KeloHost, RefusesAnOutputThatIsTheInputByAnyName) {
     }
     EXPECT_FALSE(fs::exists(Path("out.png")));
     // Only a regular file can be overwritten by reading it.
-    ASSERT_EQ(::mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    if (::mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) GTEST_SKIP() << "mknod needs root";
     Run("- - <null >null");
     EXPECT_EQ(errors.find("is the input file"), std::string::npos) << errors;
 }
