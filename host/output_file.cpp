@@ -77,18 +77,24 @@ std::FILE* CreateTemp(const std::string& beside, std::string& tempPath) {
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) return nullptr;
         tempPath = Utf8String(candidate);
-        return _fdopen(fd, "wb");
+        std::FILE* file = _fdopen(fd, "wb");
+        if (!file) {
+            _close(fd);
+            _wremove(candidate.c_str());
+        }
+        return file;
     }
     errno = EEXIST;
     return nullptr;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
     if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     errno = EACCES;
     return false;
 }
 
+void RemoveFile(const std::string& path) { _wremove(Wide(path).c_str()); }
 bool CutTo(std::FILE* file, uint64_t size) { return _chsize_s(_fileno(file), int64_t(size)) == 0; }
 uint64_t Position(std::FILE* file) { return uint64_t(_ftelli64(file)); }
 bool SyncToDisk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
@@ -180,7 +186,8 @@ std::FILE* CreateTemp(const std::string& beside, std::string& tempPath) {
     return file;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+bool RenameOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 bool CutTo(std::FILE* file, uint64_t size) { return ftruncate(fileno(file), off_t(size)) == 0; }
 uint64_t Position(std::FILE* file) { return uint64_t(ftello(file)); }
 bool SyncToDisk(std::FILE* file) { return fsync(fileno(file)) == 0; }
@@ -273,15 +280,15 @@ void OutputFile::Commit() {
     if (std::fclose(file) != 0) {
         const std::string reason = Reason();
         if (!direct_) {
-            std::remove(tempPath_.c_str());
+            RemoveFile(tempPath_);
             ForgetTemp(tempPath_);
         }
         throw IoError(displayName_ + ": cannot write: " + reason);
     }
     if (direct_) return;
-    if (!ReplaceFile(tempPath_, finalPath_)) {
+    if (!RenameOver(tempPath_, finalPath_)) {
         const std::string reason = Reason();
-        std::remove(tempPath_.c_str());
+        RemoveFile(tempPath_);
         ForgetTemp(tempPath_);
         throw IoError(displayName_ + ": cannot replace: " + reason);
     }
@@ -302,13 +309,13 @@ std::string OutputFile::Abandon(bool keepWhole) {
     std::string kept;
     if (keepWhole && wholeMarks_ > 0 && CutTo(file, wholeBytes_)) {
         const std::string partial = finalPath_ + ".partial";
-        if (std::fclose(file) == 0 && ReplaceFile(tempPath_, partial)) {
+        if (std::fclose(file) == 0 && RenameOver(tempPath_, partial)) {
             kept = finalPath_ == path_ ? displayName_ + ".partial" : partial;
         }
         file = nullptr;
     }
     if (file) std::fclose(file);
-    if (kept.empty()) std::remove(tempPath_.c_str());
+    if (kept.empty()) RemoveFile(tempPath_);
     ForgetTemp(tempPath_);
     return kept;
 }
