@@ -188,6 +188,11 @@ int Run(const Options& options) {
         outputKind = *kind;
     }
     if (!outputNamed) RefuseOverwritingInput(input, outputName, Resolved(outputName));
+    // The comparison would silently replace the output it was meant to go with.
+    const auto canonical = [](const std::string& name) { return fs::weakly_canonical(Utf8Path(Resolved(name))); };
+    if (!options.compare.empty() && outputName != "-" && canonical(options.compare) == canonical(outputName)) {
+        throw UsageError(options.compare + ": --compare names the output file");
+    }
     FrameSink sink(outputName, Resolved(outputName), outputKind, source);
     const std::string comparePath = Resolved(options.compare);
 

@@ -26,9 +26,8 @@ bool EqualsIgnoringCase(const std::string& text, const char* expected) {
     const size_t length = std::strlen(expected);
     if (text.size() != length) return false;
     for (size_t i = 0; i < length; ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(expected[i]))) {
-            return false;
-        }
+        const auto upper = [](char c) { return std::toupper(static_cast<unsigned char>(c)); };
+        if (upper(text[i]) != upper(expected[i])) return false;
     }
     return true;
 }

@@ -322,6 +322,7 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         {"--plugin /nonexistent.auf", "cannot load the plug-in"},
         {"--probe", "--probe reads the plug-in's reports at its Windows imports"},
         {"--compare cmp.jpg", "cmp.jpg: the comparison's name must end in .png"},
+        {"--compare ./x.png in.y4m x.png", "./x.png: --compare names the output file"},
     };
     WriteClip("in.y4m", 1);
     for (const auto& c : cases) {
