@@ -200,6 +200,12 @@ TEST_F(KeloHost, AStoppedRunLeavesTheOutputAsItWasAndKeepsTheWholeFramesAsPartia
                                                        "out.y4m.partial"}))
             << c.message;
     }
+    // A second signal does not wait for the frame, but still removes the
+    // temporary files.
+    fs::remove(Path("out.y4m.partial"));
+    EXPECT_EQ(Run("--compare cmp.png in.y4m out.y4m", "KELO_TEST_SIGNAL=1 KELO_TEST_SIGNALS=2"), 128 + SIGTERM);
+    EXPECT_EQ(Contents("out.y4m"), "the user's older file");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"cmp.png", "cut.y4m", "exit.mark", "in.y4m", "out.y4m"}));
 }
 
 TEST_F(KeloHost, AFullDiskKeepsTheExistingFileAndSaysWhy) {
