@@ -66,7 +66,7 @@ public:
         parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
         parameters.Windowed = TRUE;
         HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(1));
-        if (d3d_->CreateDevice(0, D3DDEVTYPE_HAL, window, 0x820, &parameters, &device_) != D3D_OK) {
+        if (d3d_->CreateDevice(0, D3DDEVTYPE_HAL, window, 0x822, &parameters, &device_) != D3D_OK) {
             return;
         }
         device_->CreateTexture(width, height, 1, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT,

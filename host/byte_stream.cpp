@@ -84,13 +84,6 @@ OpenedFile OpenedFile::ForReading(const std::string& path, const std::string& na
     return OpenedFile(file, true);
 }
 
-OpenedFile OpenedFile::ForWriting(const std::string& path, const std::string& name) {
-    if (path == "-") return OpenedFile(StandardStream(stdout), false);
-    std::FILE* file = Open(path, "wb");
-    if (!file) throw IoError(name + ": cannot create: " + std::strerror(errno));
-    return OpenedFile(file, true);
-}
-
 OpenedFile::~OpenedFile() { Close(); }
 
 bool OpenedFile::Close() {

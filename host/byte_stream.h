@@ -51,13 +51,12 @@ private:
     std::string name_;
 };
 
-// Opens the file at `path`, or standard input/output for "-" (binary mode);
-// failures name the file as the user spelt it. The result closes what it
-// opened.
+// Opens the file at `path` for reading, or standard input for "-" (binary
+// mode); failures name the file as the user spelt it. The result closes what
+// it opened. Outputs are opened by OutputFile (host/output_file.h).
 class OpenedFile {
 public:
     static OpenedFile ForReading(const std::string& path, const std::string& name);
-    static OpenedFile ForWriting(const std::string& path, const std::string& name);
     OpenedFile(OpenedFile&& other) noexcept : file_(other.file_), owned_(other.owned_) { other.file_ = nullptr; }
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;

@@ -273,7 +273,8 @@ bool RunningFilter::Process(YcFrame& frame, YcFrame& temp, int index, int count)
     info.frame = index;
     info.frame_n = count;
     if (!filter_.func_proc(&filter_, &info)) return false;
-    if (info.ycp_edit == temp.pixels.data()) std::swap(frame, temp);
+    // The pictures trade places; what the frame carries besides stays.
+    if (info.ycp_edit == temp.pixels.data()) frame.pixels.swap(temp.pixels);
     return true;
 }
 

@@ -29,28 +29,25 @@ void RequirePng([[maybe_unused]] const std::string& name) {
 
 namespace {
 
-// A picture that could not be written completely is removed.
 void WritePngFile(const std::string& displayName, [[maybe_unused]] const std::string& path,
                   [[maybe_unused]] const Picture& picture) {
     RequirePng(displayName);
 #ifdef KELO_HAVE_PNG
-    OpenedFile file = OpenedFile::ForWriting(path, displayName);
-    try {
-        ByteOutput output(file.get(), displayName);
-        WritePng(output, picture);
-        if (!file.Close()) throw IoError(displayName + ": cannot write");
-    } catch (const IoError&) {
-        file.Close();
-        std::error_code ignored;
-        if (path != "-") fs::remove(Utf8Path(path), ignored);
-        throw;
-    }
+    OutputFile file(displayName, path);
+    WritePng(file.output(), picture);
+    file.Commit();
 #endif
 }
 
+#ifdef KELO_HAVE_PNG
+uint32_t BigEndian32(const unsigned char* bytes) {
+    return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+}
+#endif
+
 }  // namespace
 
-FrameSource::FrameSource(const std::string& displayName, const std::string& path) {
+FrameSource::FrameSource(const std::string& displayName, const std::string& path, int maxSide) {
     if (path.empty()) {
         format_ = PictureFormat{};
         width_ = kChartWidth;
@@ -60,20 +57,25 @@ FrameSource::FrameSource(const std::string& displayName, const std::string& path
     }
     file_.emplace(OpenedFile::ForReading(path, displayName));
     input_.emplace(file_->get(), displayName);
-    unsigned char magic[8];
-    const size_t got = input_->Read(magic, sizeof magic);
-    input_->Unread(magic, got);
-    if (got == sizeof magic && std::memcmp(magic, kY4mMagic, sizeof magic) == 0) {
+    // The magic, and for a PNG its header chunk with the picture's size.
+    unsigned char start[24];
+    const size_t got = input_->Read(start, sizeof start);
+    input_->Unread(start, got);
+    if (got >= 8 && std::memcmp(start, kY4mMagic, 8) == 0) {
         kind_ = FileKind::kY4m;
         y4m_.emplace(*input_);
         width_ = y4m_->info().width;
         height_ = y4m_->info().height;
         format_ = y4m_->info().format;
+        CheckSize(displayName, uint32_t(width_), uint32_t(height_), maxSide);
         frameCount_ = EstimateFrameCount(path);
         return;
     }
 #ifdef KELO_HAVE_PNG
-    if (IsPngSignature(magic, got)) {
+    if (IsPngSignature(start, got)) {
+        if (got == sizeof start && std::memcmp(start + 12, "IHDR", 4) == 0) {
+            CheckSize(displayName, BigEndian32(start + 16), BigEndian32(start + 20), maxSide);
+        }
         picture_ = ReadPng(*input_);
         width_ = picture_.width;
         height_ = picture_.height;
@@ -83,6 +85,12 @@ FrameSource::FrameSource(const std::string& displayName, const std::string& path
     }
 #endif
     throw IoError(displayName + (got == 0 ? ": is empty" : ": is neither a PNG picture nor a YUV4MPEG2 stream"));
+}
+
+void FrameSource::CheckSize(const std::string& displayName, uint64_t width, uint64_t height, int maxSide) const {
+    if (maxSide >= kMaxPictureSide || (width <= uint64_t(maxSide) && height <= uint64_t(maxSide))) return;
+    throw IoError(displayName + ": the picture is " + std::to_string(width) + "x" + std::to_string(height) +
+                  "; the plug-in takes at most " + std::to_string(maxSide) + "x" + std::to_string(maxSide));
 }
 
 bool FrameSource::Next(YcFrame& frame, int rowLength, StageTimes& times) {
@@ -98,6 +106,7 @@ bool FrameSource::Next(YcFrame& frame, int rowLength, StageTimes& times) {
         DrawTestChart(frame);
         return true;
     }
+    if (y4m_) frame.frameParameters = y4m_->frameParameters();
     if (!converter_) converter_.emplace(format_);
     times.Time(kToYc, [&] { converter_->ToYc(picture_, frame); });
     return true;
@@ -140,23 +149,36 @@ void FrameSink::Write(const YcFrame& frame, StageTimes& times) {
             return;
         }
         if (!file_) {
-            file_.emplace(OpenedFile::ForWriting(path_, displayName_));
-            output_.emplace(file_->get(), displayName_);
-            y4m_.emplace(*output_, y4mInfo_);
+            file_.emplace(displayName_, path_);
+            y4m_.emplace(file_->output(), y4mInfo_);
         }
-        y4m_->WriteFrame(picture_);
+        y4m_->WriteFrame(picture_, frame.frameParameters);
         // Each frame is complete on the way out, whatever follows.
-        output_->Flush();
+        file_->MarkWhole();
     });
+    ++framesWritten_;
 }
 
 void FrameSink::Finish() {
-    if (file_ && !file_->Close()) throw IoError(displayName_ + ": cannot write");
+    if (kind_ == FileKind::kY4m && !file_) {
+        file_.emplace(displayName_, path_);
+        y4m_.emplace(file_->output(), y4mInfo_);
+    }
+    if (file_) file_->Commit();
 }
 
-void WriteComparison(const std::string& displayName, const std::string& path, const YcFrame& before,
-                     const YcFrame& after) {
-    RequirePng(displayName);
+std::string FrameSink::Stop() {
+    if (!file_) return "";
+    const std::string kept = file_->Abandon(true);
+    if (kept.empty()) return file_->direct() ? "" : displayName_ + ": not written";
+    return displayName_ + ": not written; the " + std::to_string(framesWritten_) + " whole frame" +
+           (framesWritten_ == 1 ? " written is" : "s written are") + " in " + kept;
+}
+
+void WriteComparison(OutputFile& file, [[maybe_unused]] const YcFrame& before,
+                     [[maybe_unused]] const YcFrame& after) {
+    RequirePng(file.displayName());
+#ifdef KELO_HAVE_PNG
     YcFrame sideBySide;
     sideBySide.Resize(before.width * 2, before.height, before.width * 2);
     for (int y = 0; y < before.height; ++y) {
@@ -165,5 +187,6 @@ void WriteComparison(const std::string& displayName, const std::string& path, co
     }
     Picture picture;
     YcConverter(PictureFormat{ColourModel::Rgb, Chroma::k444, 8, false}).FromYc(sideBySide, picture);
-    WritePngFile(displayName, path, picture);
+    WritePng(file.output(), picture);
+#endif
 }

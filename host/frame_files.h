@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/byte_stream.h"
+#include "host/output_file.h"
 #include "host/picture.h"
 #include "host/stage_times.h"
 #include "host/y4m.h"
@@ -21,8 +22,9 @@ void RequirePng(const std::string& name);
 class FrameSource {
 public:
     // An empty path means the chart; "-" standard input. The kind of a file
-    // is told by its first bytes.
-    FrameSource(const std::string& displayName, const std::string& path);
+    // is told by its first bytes. A picture with a side beyond `maxSide` is
+    // refused from its header, before anything is decoded or allocated.
+    FrameSource(const std::string& displayName, const std::string& path, int maxSide = kMaxPictureSide);
 
     bool IsChart() const { return !input_; }
     FileKind kind() const { return kind_; }
@@ -34,11 +36,13 @@ public:
     const Y4mStreamInfo* y4mInfo() const { return y4m_ ? &y4m_->info() : nullptr; }
 
     // Puts the next frame into `frame`, sized to the picture with rows of
-    // `rowLength` pixels once a frame has really arrived; false at the end.
+    // `rowLength` pixels once a frame has really arrived, with its Y4M frame
+    // parameters; false at the end.
     bool Next(YcFrame& frame, int rowLength, StageTimes& times);
 
 private:
     int EstimateFrameCount(const std::string& path) const;
+    void CheckSize(const std::string& displayName, uint64_t width, uint64_t height, int maxSide) const;
 
     std::optional<OpenedFile> file_;
     std::optional<ByteInput> input_;
@@ -51,14 +55,19 @@ private:
 };
 
 // Opens its file with the first frame, so that nothing is created for a run
-// that fails before it.
+// that fails before it; the target is replaced only by Finish (see
+// host/output_file.h).
 class FrameSink {
 public:
     FrameSink(const std::string& displayName, const std::string& path, FileKind kind, const FrameSource& source);
 
     FileKind kind() const { return kind_; }
     void Write(const YcFrame& frame, StageTimes& times);
+    // A Y4M stream that got no frame becomes its header alone.
     void Finish();
+    // The run ends early: the target stays as it was. Returns a note naming
+    // where the whole Y4M frames written so far were kept, or "".
+    std::string Stop();
 
 private:
     std::string displayName_, path_;
@@ -66,12 +75,12 @@ private:
     PictureFormat format_;
     Y4mStreamInfo y4mInfo_;
     std::optional<YcConverter> converter_;
-    std::optional<OpenedFile> file_;
-    std::optional<ByteOutput> output_;
+    std::optional<OutputFile> file_;
     std::optional<Y4mWriter> y4m_;
     Picture picture_;
+    int framesWritten_ = 0;
 };
 
-// The frame before and after the filter, side by side, as an 8-bit PNG.
-void WriteComparison(const std::string& displayName, const std::string& path, const YcFrame& before,
-                     const YcFrame& after);
+// The frame before and after the filter, side by side, as an 8-bit PNG,
+// into `file`; the caller commits it once the whole run has succeeded.
+void WriteComparison(OutputFile& file, const YcFrame& before, const YcFrame& after);

@@ -1,5 +1,6 @@
 // kelo-host: runs a filter plug-in over pictures and video the way the
 // editor would, without the editor.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -16,12 +17,12 @@
 #include "host/settings_file.h"
 #include "host/stage_times.h"
 #include "host/utf8_path.h"
+#include "plugin/version.h"
 
 #ifdef _WIN32
 #include <io.h>
 #include <shellapi.h>
 #else
-#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -32,10 +33,33 @@ namespace {
 // The real host's frame buffer is larger than the picture; so is this one's.
 constexpr int kRowPadding = 64;
 
-// Exit statuses.
+// kelo.auf builds its textures for sides up to this; a larger picture is
+// refused before it costs any decoding.
+constexpr int kKeloMaxSide = 4096;
+
+// Exit statuses; a stop asked for by a signal ends with 128 + the signal.
 constexpr int kDone = 0;
 constexpr int kUsageOrIoFailure = 1;
 constexpr int kPluginFailure = 2;
+
+// Reports the exception in flight; returns the exit status it means.
+int ReportFailure() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kelo-host: out of memory\n");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelo-host: %s\n", error.what());
+    }
+    return kUsageOrIoFailure;
+}
+
+// The run ends before its end: the output stays as it was, and the user
+// learns where the frames done so far went.
+void StopSink(FrameSink& sink) {
+    const std::string note = sink.Stop();
+    if (!note.empty()) std::fprintf(stderr, "kelo-host: %s\n", note.c_str());
+}
 
 void Note(const Options& options, const std::string& text) {
     if (!options.quiet) std::fprintf(stderr, "kelo-host: %s\n", text.c_str());
@@ -73,6 +97,7 @@ public:
         if (!shown_) return;
         Show(done, total);
         std::fputc('\n', stderr);
+        shown_ = false;
     }
 
 private:
@@ -175,7 +200,20 @@ int Run(const Options& options) {
 #endif
     }
 
-    FrameSource source(options.input, Resolved(options.input));
+    if (!options.compare.empty()) {
+        RequirePng(options.compare);
+        if (KindByExtension(options.compare) != FileKind::kPng) {
+            throw UsageError(options.compare + ": the comparison's name must end in .png");
+        }
+    }
+    // Before the input is decoded and before anything is opened for writing.
+    const InputIdentity input = IdentifyInput(options.input, Resolved(options.input));
+    if (!options.compare.empty()) RefuseOverwritingInput(input, options.compare, Resolved(options.compare));
+    const bool isKelo = description.name == KELO_FILTER_NAME;
+    const bool outputNamed = !options.output.empty();
+    if (outputNamed) RefuseOverwritingInput(input, options.output, Resolved(options.output));
+
+    FrameSource source(options.input, Resolved(options.input), isKelo ? kKeloMaxSide : kMaxPictureSide);
     std::string outputName = options.output;
     FileKind outputKind = source.kind();
     if (outputName.empty()) {
@@ -190,7 +228,12 @@ int Run(const Options& options) {
         if (!kind) throw UsageError(outputName + ": the output's name must end in .png or .y4m");
         outputKind = *kind;
     }
-    if (!options.compare.empty()) RequirePng(options.compare);
+    if (!outputNamed) RefuseOverwritingInput(input, outputName, Resolved(outputName));
+    // The comparison would silently replace the output it was meant to go with.
+    const auto canonical = [](const std::string& name) { return fs::weakly_canonical(Utf8Path(Resolved(name))); };
+    if (!options.compare.empty() && outputName != "-" && canonical(options.compare) == canonical(outputName)) {
+        throw UsageError(options.compare + ": --compare names the output file");
+    }
     FrameSink sink(outputName, Resolved(outputName), outputKind, source);
     const std::string comparePath = Resolved(options.compare);
 
@@ -217,22 +260,46 @@ int Run(const Options& options) {
     StageTimes times;
     Progress progress(!options.quiet);
     int frames = 0;
-    while (source.Next(frame, rowLength, times)) {
-        if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
-        if (!options.compare.empty() && frames == 0) before = frame;
-        if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
-            progress.Finish(frames, source.frameCount());
-            std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d\n", frames);
-            return kPluginFailure;
+    // Replaces its target only with the run's success, like the output.
+    std::optional<OutputFile> comparison;
+    try {
+        while (!StopSignal() && source.Next(frame, rowLength, times)) {
+            if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
+            if (!options.compare.empty() && frames == 0) before = frame;
+            if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
+                progress.Finish(frames, source.frameCount());
+                std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n", frames,
+                             frame.width, frame.height);
+                StopSink(sink);
+                return kPluginFailure;
+            }
+            if (!options.compare.empty() && frames == 0) {
+                comparison.emplace(options.compare, comparePath);
+                WriteComparison(*comparison, before, frame);
+            }
+            sink.Write(frame, times);
+            ++frames;
+            progress.FrameDone(frames, source.frameCount());
+            if (sink.kind() == FileKind::kPng) break;
         }
-        if (!options.compare.empty() && frames == 0) WriteComparison(options.compare, comparePath, before, frame);
-        sink.Write(frame, times);
-        ++frames;
-        progress.FrameDone(frames, source.frameCount());
-        if (sink.kind() == FileKind::kPng) break;
+        progress.Finish(frames, source.frameCount());
+        if (const int signal = StopSignal()) {
+            std::fprintf(stderr, "kelo-host: stopped by %s after %d frame%s\n", signal == SIGINT ? "SIGINT" : "SIGTERM",
+                         frames, frames == 1 ? "" : "s");
+            StopSink(sink);
+            return 128 + signal;
+        }
+        sink.Finish();
+        if (comparison) comparison->Commit();
+    } catch (...) {
+        progress.Finish(frames, source.frameCount());
+        const int status = ReportFailure();
+        StopSink(sink);
+        return status;
     }
-    progress.Finish(frames, source.frameCount());
-    sink.Finish();
+    if (frames == 0 && source.y4mInfo()) {
+        Note(options, options.input + " holds no frames: " + outputName + " has the stream header alone");
+    }
     if (options.stats) {
         PrintStats(times, frames, source.width(), source.height(), startUp, SecondsSince(loopStart));
     }
@@ -264,6 +331,7 @@ int main(int argc, char** argv) {
     // after FilterExit, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    InstallStopSignals();
     Options options;
     try {
         options = ParseOptions(Arguments(argc, argv));
@@ -275,13 +343,13 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kDone;
     }
+    if (options.version) {
+        std::printf("kelo-host %s\n", KELO_HOST_VERSION);
+        return kDone;
+    }
     try {
         return Run(options);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "kelo-host: out of memory\n");
-        return kUsageOrIoFailure;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "kelo-host: %s\n", error.what());
-        return kUsageOrIoFailure;
+    } catch (...) {
+        return ReportFailure();
     }
 }

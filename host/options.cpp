@@ -25,8 +25,12 @@ const char kUsage[] =
     "  --max-w N            the row length of the host's frame buffer (default: width + 64)\n"
     "  --stats              print the time of each stage and the frame rate at the end\n"
     "  --quiet              no progress or notes on standard error\n"
-    "  --help               this text\n"
-    "exit status: 0 done; 1 usage, input or output error; 2 the plug-in failed\n";
+    "  -h, --help           this text\n"
+    "  --version            the program's version\n"
+    "A regular output file is replaced only when complete; a Y4M output that stops early keeps\n"
+    "its whole frames in OUTPUT.partial. An output that is the input file is refused.\n"
+    "exit status: 0 done; 1 usage, input or output error; 2 the plug-in failed;\n"
+    "128 + the signal when stopped by SIGINT or SIGTERM\n";
 
 namespace {
 
@@ -45,6 +49,10 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         if (!isOption) {
             if (argument.empty()) throw UsageError("empty file name");
             positional.push_back(argument);
+            continue;
+        }
+        if (argument == "-h") {
+            options.help = true;
             continue;
         }
         if (argument.compare(0, 2, "--") != 0) throw UsageError("unknown option " + argument);
@@ -96,6 +104,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         else if (argument == "--stats") noValue(options.stats);
         else if (argument == "--quiet") noValue(options.quiet);
         else if (argument == "--help") noValue(options.help);
+        else if (argument == "--version") noValue(options.version);
         else throw UsageError("unknown option " + argument);
     }
     if (positional.size() > 2) throw UsageError("too many arguments: " + positional[2]);

@@ -27,6 +27,7 @@ struct Options {
     bool stats = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 // Throws UsageError for unknown options, missing or malformed values and

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "plugin/filter.h"
@@ -46,6 +47,9 @@ struct YcFrame {
     int height = 0;
     int pitch = 0;
     std::vector<PIXEL_YC> pixels;
+    // The Y4M FRAME line's parameters of the frame it came from, for a Y4M
+    // output (interlacing of mixed streams, extensions).
+    std::string frameParameters;
 
     void Resize(int w, int h, int rowLength) {
         width = w;

@@ -21,12 +21,17 @@ struct PngContext {
     ByteInput* input = nullptr;
     ByteOutput* output = nullptr;
     char message[256] = "";
+    // The message is a stream's IoError, which already names the file.
+    bool namesFile = false;
 };
 
 PngContext& ContextOf(png_structp png) { return *static_cast<PngContext*>(png_get_error_ptr(png)); }
 
 void OnError(png_structp png, png_const_charp message) {
-    std::snprintf(ContextOf(png).message, sizeof ContextOf(png).message, "%s", message);
+    PngContext& context = ContextOf(png);
+    // The stream callbacks hand back the context's own message: copying it
+    // onto itself would be undefined.
+    if (message != context.message) std::snprintf(context.message, sizeof context.message, "%s", message);
     png_longjmp(png, 1);
 }
 
@@ -39,6 +44,7 @@ void ReadFromInput(png_structp png, png_bytep data, size_t size) {
         got = context.input->Read(data, size);
     } catch (const IoError& error) {
         std::snprintf(context.message, sizeof context.message, "%s", error.what());
+        context.namesFile = true;
     }
     if (got != size) png_error(png, context.message[0] ? context.message : "file cut short");
 }
@@ -51,6 +57,7 @@ void WriteToOutput(png_structp png, png_bytep data, size_t size) {
         written = true;
     } catch (const IoError& error) {
         std::snprintf(context.message, sizeof context.message, "%s", error.what());
+        context.namesFile = true;
     }
     if (!written) png_error(png, context.message);
 }
@@ -152,7 +159,7 @@ Picture ReadPng(ByteInput& input) {
         throw;
     }
     png_destroy_read_struct(&png, &info, nullptr);
-    if (!ok) throw IoError(input.name() + ": " + context.message);
+    if (!ok) throw IoError(context.namesFile ? context.message : input.name() + ": " + context.message);
     return picture;
 }
 
@@ -175,5 +182,5 @@ void WritePng(ByteOutput& output, const Picture& picture, bool quick) {
     png_set_write_fn(png, &context, WriteToOutput, FlushOutput);
     bool ok = Encode(png, info, &picture, rows.data(), quick);
     png_destroy_write_struct(&png, &info);
-    if (!ok) throw IoError(output.name() + ": " + context.message);
+    if (!ok) throw IoError(context.namesFile ? context.message : output.name() + ": " + context.message);
 }

@@ -1,6 +1,5 @@
 #include "host/preview.h"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -9,6 +8,7 @@
 #include "host/byte_stream.h"
 #include "host/frame_files.h"
 #include "host/options.h"
+#include "host/output_file.h"
 #include "host/png_io.h"
 #include "host/preview_server.h"
 #include "host/stage_times.h"
@@ -21,10 +21,6 @@ namespace {
 
 constexpr int kRowPadding = 64;
 constexpr int kPluginFailure = 2;
-
-volatile std::sig_atomic_t gStopRequested = 0;
-
-void RequestStop(int) { gStopRequested = 1; }
 
 // The incoming frames, any one on demand: the chart, a PNG picture, or a
 // frame of an indexed Y4M file.
@@ -132,8 +128,6 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
         std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
         return kPluginFailure;
     }
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
     std::thread serving([&] { server.Serve(); });
     std::printf("kelo-host: preview at http://127.0.0.1:%d/?token=%s (Ctrl-C ends it)\n", port, token.c_str());
     std::fflush(stdout);
@@ -141,7 +135,8 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
     YcFrame frame, temp;
     Picture picture;
     RenderJob job;
-    while (!gStopRequested) {
+    // Ctrl-C or SIGTERM (the handlers kelo-host installs) end the preview.
+    while (!StopSignal()) {
         if (!mailbox.Take(job, std::chrono::milliseconds(100))) continue;
         RenderResult result;
         try {
@@ -173,8 +168,6 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
     mailbox.Stop();
     server.Stop();
     serving.join();
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
     filter.Exit();
     return 0;
 }

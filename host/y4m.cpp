@@ -1,6 +1,7 @@
 #include "host/y4m.h"
 
 #include <bit>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <sstream>
@@ -18,6 +19,17 @@ bool ParseInt(const std::string& text, int& value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end;
+}
+
+// Writers differ in the case of the range's value ("FULL", "full").
+bool EqualsIgnoringCase(const std::string& text, const char* expected) {
+    const size_t length = std::strlen(expected);
+    if (text.size() != length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        const auto upper = [](char c) { return std::toupper(static_cast<unsigned char>(c)); };
+        if (upper(text[i]) != upper(expected[i])) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -74,8 +86,8 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
         case 'H': haveHeight = ParseInt(value, info_.height); break;
         case 'C': info_.colourSpace = value; break;
         default:
-            if (token == "XCOLORRANGE=FULL") info_.format.fullRange = true;
-            if (token == "XCOLORRANGE=LIMITED") info_.format.fullRange = false;
+            if (EqualsIgnoringCase(token, "XCOLORRANGE=FULL")) info_.format.fullRange = true;
+            if (EqualsIgnoringCase(token, "XCOLORRANGE=LIMITED")) info_.format.fullRange = false;
             info_.otherParameters.push_back(token);
         }
     }
@@ -118,6 +130,7 @@ bool Y4mReader::ReadFrame(Picture& picture) {
     if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' ')) {
         FailFrame("expected a FRAME header");
     }
+    frameParameters_ = line.size() > 6 ? line.substr(6) : std::string();
     picture.width = info_.width;
     picture.height = info_.height;
     picture.format = info_.format;
@@ -140,9 +153,9 @@ Y4mWriter::Y4mWriter(ByteOutput& output, const Y4mStreamInfo& info) : output_(ou
     output_.Write(header.data(), header.size());
 }
 
-void Y4mWriter::WriteFrame(const Picture& picture) {
-    static const char kFrameHeader[] = "FRAME\n";
-    output_.Write(kFrameHeader, sizeof kFrameHeader - 1);
+void Y4mWriter::WriteFrame(const Picture& picture, const std::string& parameters) {
+    const std::string header = parameters.empty() ? "FRAME\n" : "FRAME " + parameters + "\n";
+    output_.Write(header.data(), header.size());
     if (picture.format.depth > 8) output_.Write(picture.samples16.data(), picture.samples16.size() * 2);
     else output_.Write(picture.samples8.data(), picture.samples8.size());
 }

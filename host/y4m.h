@@ -32,6 +32,9 @@ public:
     // stream; throws IoError naming the frame when it is cut short.
     bool ReadFrame(Picture& picture);
     int framesRead() const { return framesRead_; }
+    // The parameters on the last frame's FRAME line ("Ib", "XFOO=1"; empty
+    // when it had none).
+    const std::string& frameParameters() const { return frameParameters_; }
 
 private:
     enum class LineResult { kLine, kEnd, kTooLong, kCutShort };
@@ -41,13 +44,15 @@ private:
 
     ByteInput& input_;
     Y4mStreamInfo info_;
+    std::string frameParameters_;
     int framesRead_ = 0;
 };
 
 class Y4mWriter {
 public:
     Y4mWriter(ByteOutput& output, const Y4mStreamInfo& info);
-    void WriteFrame(const Picture& picture);
+    // `parameters` go on the FRAME line, as the input had them.
+    void WriteFrame(const Picture& picture, const std::string& parameters = "");
 
 private:
     ByteOutput& output_;

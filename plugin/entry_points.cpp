@@ -20,9 +20,12 @@ BOOL __cdecl FilterInit(FILTER* fp) {
     presentation.SwapEffect = D3DSWAPEFFECT_DISCARD;
     presentation.Windowed = TRUE;
     presentation.BackBufferFormat = D3DFMT_UNKNOWN;
+    // The calling thread is the editor's: without FPU_PRESERVE the runtime
+    // would leave its x87 unit at single precision under the editor's own
+    // double arithmetic.
     HRESULT hr = g_d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, fp->hwnd,
                                      D3DCREATE_SOFTWARE_VERTEXPROCESSING |
-                                         D3DCREATE_NOWINDOWCHANGES,
+                                         D3DCREATE_NOWINDOWCHANGES | D3DCREATE_FPU_PRESERVE,
                                      &presentation, &g_device);
     if (FAILED(hr)) return FALSE;
 
@@ -37,6 +40,7 @@ BOOL __cdecl FilterExit(FILTER*) {
         RendererRelease(g_renderer);
         delete g_renderer;
         g_renderer = nullptr;
+        g_frameResourcesGone = true;
     }
     if (g_device != nullptr) {
         g_device->Release();

@@ -12,6 +12,10 @@ int32_t g_lastCheck[KELO_CHECK_COUNT] = {};
 int32_t g_lastWidth = 0;
 int32_t g_lastHeight = 0;
 int32_t g_lastPitch = 0;
+// Set by FilterExit: the frame resources the remembered size and check boxes
+// describe went with the renderer, so the first frame after a restart builds
+// anew even when nothing it compares has changed.
+bool g_frameResourcesGone = false;
 
 namespace {
 
@@ -35,10 +39,14 @@ BOOL __cdecl FilterProc(FILTER* fp, FILTER_PROC_INFO* fpip) {
 
     // The host's row length counts as part of the size: the transfers walk the
     // host's rows at the pitch of the last build, which must be the current one.
-    if (fpip->w != g_lastWidth || fpip->h != g_lastHeight || fpip->max_w != g_lastPitch) {
+    // A restart counts as a change of size: one build, which like any other
+    // is not retried for the same size and check boxes when it fails.
+    if (fpip->w != g_lastWidth || fpip->h != g_lastHeight || fpip->max_w != g_lastPitch ||
+        g_frameResourcesGone) {
         g_lastWidth = fpip->w;
         g_lastHeight = fpip->h;
         g_lastPitch = fpip->max_w;
+        g_frameResourcesGone = false;
         RebuildFrameResources(fp, fpip);
     } else if (checksChanged) {
         RebuildFrameResources(fp, fpip);

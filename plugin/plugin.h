@@ -17,6 +17,7 @@ extern int32_t g_lastCheck[KELO_CHECK_COUNT];
 extern int32_t g_lastWidth;
 extern int32_t g_lastHeight;
 extern int32_t g_lastPitch;
+extern bool g_frameResourcesGone;
 
 // The library's only export. Windows names it in the module-definition file
 // (undecorated, ordinal 1); elsewhere everything but it has hidden visibility.

@@ -126,6 +126,23 @@ TEST_F(FrameDriverTest, FailedBuildIsRetriedWithTheNextChange) {
     EXPECT_EQ(builds, 2);
 }
 
+TEST_F(FrameDriverTest, ARestartRebuildsOnceAtTheSameSizeAndSettings) {
+    ASSERT_TRUE(Frame(64, 32));
+    FilterExit(&filter);
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Frame(64, 32));
+    EXPECT_TRUE(Frame(64, 32));
+    EXPECT_EQ(builds, 2);
+
+    // A build that fails after a restart waits for a change, as any other.
+    FilterExit(&filter);
+    ASSERT_TRUE(Start());
+    gpu.failTexture = static_cast<int>(gpu.textures.size()) + 1;
+    EXPECT_FALSE(Frame(64, 32));
+    EXPECT_FALSE(Frame(64, 32));
+    EXPECT_EQ(builds, 3);
+}
+
 TEST_F(FrameDriverTest, FailedPassesFailTheFrame) {
     ASSERT_TRUE(Frame(64, 32));
     gpu.surfaceFailure = D3DERR_DEVICELOST;

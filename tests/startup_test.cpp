@@ -15,7 +15,7 @@ TEST_F(StartupTest, CreatesTheDeviceWithTheExpectedArguments) {
     D3DPRESENT_PARAMETERS presentation;
     std::memset(&presentation, 0xCD, sizeof presentation);
     EXPECT_CALL(gpu.entry, Direct3DCreate9(32));
-    EXPECT_CALL(gpu.d3d, CreateDevice(0, D3DDEVTYPE_HAL, filter.hwnd, 0x820u, _, _))
+    EXPECT_CALL(gpu.d3d, CreateDevice(0, D3DDEVTYPE_HAL, filter.hwnd, 0x822u, _, _))
         .WillOnce(DoAll(SaveArgPointee<4>(&presentation),
                         [this](auto, auto, auto, auto, auto, IDirect3DDevice9** out) {
                             gpu.device.AddRef();

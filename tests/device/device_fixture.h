@@ -19,7 +19,7 @@ inline HRESULT CreatePluginDevice(IDirect3D9* d3d, IDirect3DDevice9** device) {
     parameters.Windowed = TRUE;
     parameters.BackBufferFormat = D3DFMT_UNKNOWN;
     return d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, FakeWindow(),
-                             D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_NOWINDOWCHANGES,
+                             D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_NOWINDOWCHANGES | D3DCREATE_FPU_PRESERVE,
                              &parameters, device);
 }
 

@@ -85,6 +85,7 @@ void PluginTest::SetUp() {
     std::memset(g_lastTrack, 0, sizeof g_lastTrack);
     std::memset(g_lastCheck, 0, sizeof g_lastCheck);
     g_lastWidth = g_lastHeight = g_lastPitch = 0;
+    g_frameResourcesGone = false;
 }
 
 void PluginTest::TearDown() {

@@ -25,6 +25,7 @@ public:
         std::memset(g_lastTrack, 0, sizeof g_lastTrack);
         std::memset(g_lastCheck, 0, sizeof g_lastCheck);
         g_lastWidth = g_lastHeight = g_lastPitch = 0;
+        g_frameResourcesGone = false;
     }
 
     bool Start() { return FilterInit(&filter) != FALSE; }

@@ -1,7 +1,12 @@
 // The program itself, run as a user would run it, with the test plug-in.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,26 +52,38 @@ protected:
 
     fs::path Path(const std::string& name) const { return dir_ / name; }
 
-    std::string ReadText(const std::string& name) const {
+    std::string Contents(const std::string& name) const {
         std::ifstream file(Path(name), std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
+        std::stringstream bytes;
+        bytes << file.rdbuf();
+        return bytes.str();
+    }
+
+    // The names in the test's folder and below, but the run's errors.txt:
+    // a temporary file left behind shows here.
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+            const std::string name = entry.path().lexically_relative(dir_).string();
+            if (name != "errors.txt") names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     // Frame i has Y = 16 + i in every pixel and chroma at 128.
     void WriteClip(const std::string& name, int frames, PictureFormat format = {},
-                   const std::string& colourSpace = "") {
+                   const std::string& colourSpace = "", int width = 33, int height = 17) {
         std::FILE* file = std::fopen(Path(name).c_str(), "wb");
         ByteOutput output(file, name);
-        Y4mWriter writer(output, Y4mStreamInfo{33, 17, format, colourSpace, {"F25:1", "Ip"}});
+        Y4mWriter writer(output, Y4mStreamInfo{width, height, format, colourSpace, {"F25:1", "Ip"}});
         for (int i = 0; i < frames; ++i) {
             Picture picture;
-            picture.width = 33;
-            picture.height = 17;
+            picture.width = width;
+            picture.height = height;
             picture.format = format;
             picture.samples8.assign(picture.SampleCount(), 128);
-            std::fill_n(picture.samples8.begin(), 33 * 17, uint8_t(16 + i));
+            std::fill_n(picture.samples8.begin(), width * height, uint8_t(16 + i));
             writer.WriteFrame(picture);
         }
         std::fclose(file);
@@ -126,11 +143,19 @@ TEST_F(KeloHost, PipesY4mThroughUnchangedWhenTheFilterChangesNothing) {
     // "F16" makes the test plug-in answer in the second buffer.
     WriteClip("in.y4m", 3, PictureFormat{ColourModel::YCbCr, Chroma::k420, 8, false}, "420mpeg2");
     ASSERT_EQ(Run("--set F16=1 - - <in.y4m >out.y4m"), 0) << errors;
-    std::ifstream in(Path("in.y4m"), std::ios::binary), out(Path("out.y4m"), std::ios::binary);
-    std::stringstream inBytes, outBytes;
-    inBytes << in.rdbuf();
-    outBytes << out.rdbuf();
-    EXPECT_EQ(inBytes.str(), outBytes.str());
+    EXPECT_EQ(Contents("in.y4m"), Contents("out.y4m"));
+
+    // A mixed-interlacing stream keeps each frame's field order, and a
+    // stream without frames keeps its header.
+    const std::string pixels(4 * 2 * 3, '\x80');
+    std::ofstream(Path("mixed.y4m"), std::ios::binary)
+        << "YUV4MPEG2 W4 H2 C444 Im XCOLORRANGE=full\nFRAME It\n" + pixels + "FRAME Ib Xa=1\n" + pixels;
+    ASSERT_EQ(Run("--set F16=1 mixed.y4m mixed-out.y4m"), 0) << errors;
+    EXPECT_EQ(Contents("mixed.y4m"), Contents("mixed-out.y4m"));
+    std::ofstream(Path("empty.y4m"), std::ios::binary) << "YUV4MPEG2 W4 H2 C444 F25:1\n";
+    ASSERT_EQ(Run("empty.y4m empty-out.y4m"), 0) << errors;
+    EXPECT_EQ(Contents("empty.y4m"), Contents("empty-out.y4m"));
+    EXPECT_NE(errors.find("empty.y4m holds no frames"), std::string::npos) << errors;
 }
 
 TEST_F(KeloHost, WritesRelativeOutputsInTheUsersFolderAndDefaultsToKeloOutPng) {
@@ -148,23 +173,153 @@ TEST_F(KeloHost, AFailedFilterInitEndsWithStatus2AfterFilterExit) {
     EXPECT_FALSE(fs::exists(Path("kelo-out.png")));
 }
 
-TEST_F(KeloHost, AFailedFilterProcKeepsTheFramesAlreadyWritten) {
+TEST_F(KeloHost, AStoppedRunLeavesTheOutputAsItWasAndKeepsTheWholeFramesAsPartial) {
     WriteClip("in.y4m", 4);
-    EXPECT_EQ(Run("in.y4m out.y4m", "KELO_TEST_FAIL=proc:2 KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()), 2);
-    EXPECT_NE(errors.find("FilterProc failed on frame 2"), std::string::npos) << errors;
-    EXPECT_TRUE(fs::exists(Path("exit.mark")));
-    const std::vector<Picture> frames = ReadClip("out.y4m");
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[1].samples8[0], 17);
+    WriteClip("cut.y4m", 3);
+    fs::resize_file(Path("cut.y4m"), fs::file_size(Path("cut.y4m")) - 10);
+    const struct {
+        std::string input, environment;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"in.y4m", "KELO_TEST_FAIL=proc:2", 2, "FilterProc failed on frame 2 (33x17)"},
+        {"cut.y4m", "", 1, "cut.y4m: frame 2: cut short"},
+        {"in.y4m", "KELO_TEST_SIGNAL=1", 128 + SIGTERM, "stopped by SIGTERM after 2 frames"},
+    };
+    std::ofstream(Path("cmp.png")) << "the user's older picture";
+    for (const auto& c : cases) {
+        std::ofstream(Path("out.y4m")) << "the user's older file";
+        fs::remove(Path("exit.mark"));
+        EXPECT_EQ(Run("--compare cmp.png " + c.input + " out.y4m",
+                      c.environment + " KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()),
+                  c.status) << c.message;
+        EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+        EXPECT_NE(errors.find("out.y4m: not written; the 2 whole frames written are in out.y4m.partial"),
+                  std::string::npos) << errors;
+        EXPECT_TRUE(fs::exists(Path("exit.mark"))) << c.message;
+        EXPECT_EQ(Contents("out.y4m"), "the user's older file") << c.message;
+        EXPECT_EQ(Contents("cmp.png"), "the user's older picture") << c.message;
+        const std::vector<Picture> frames = ReadClip("out.y4m.partial");
+        ASSERT_EQ(frames.size(), 2u) << c.message;
+        EXPECT_EQ(frames.back().samples8[0], 17);
+        EXPECT_EQ(Listing(), (std::vector<std::string>{"cmp.png", "cut.y4m", "exit.mark", "in.y4m", "out.y4m",
+                                                       "out.y4m.partial"}))
+            << c.message;
+    }
+    // A second signal does not wait for the frame, but still removes the
+    // temporary files.
+    fs::remove(Path("out.y4m.partial"));
+    EXPECT_EQ(Run("--compare cmp.png in.y4m out.y4m", "KELO_TEST_SIGNAL=1 KELO_TEST_SIGNALS=2"), 128 + SIGTERM);
+    EXPECT_EQ(Contents("out.y4m"), "the user's older file");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"cmp.png", "cut.y4m", "exit.mark", "in.y4m", "out.y4m"}));
 }
 
-TEST_F(KeloHost, ATruncatedInputNamesTheFrameAndKeepsTheCompleteOnes) {
-    WriteClip("in.y4m", 3);
-    fs::resize_file(Path("in.y4m"), fs::file_size(Path("in.y4m")) - 10);
-    EXPECT_EQ(Run("in.y4m out.y4m", "KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()), 1);
-    EXPECT_NE(errors.find("in.y4m: frame 2: cut short"), std::string::npos) << errors;
-    EXPECT_TRUE(fs::exists(Path("exit.mark")));
-    EXPECT_EQ(ReadClip("out.y4m").size(), 2u);
+TEST_F(KeloHost, AFullDiskKeepsTheExistingFileAndSaysWhy) {
+    // A file-size limit stands in for the full disk: writes beyond it fail
+    // with EFBIG once SIGXFSZ is ignored.
+    const std::string limit = "trap '' XFSZ; ulimit -f 4;";  // 2048 bytes
+    ASSERT_EQ(Run("--quiet"), 0) << errors;
+    std::ofstream(Path("pic.png")) << "the user's picture";
+    EXPECT_EQ(Run("kelo-out.png pic.png", limit), 1);
+    EXPECT_NE(errors.find("kelo-host: pic.png: cannot write: File too large"), std::string::npos) << errors;
+    EXPECT_EQ(Contents("pic.png"), "the user's picture");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"kelo-out.png", "pic.png"}));
+
+    // A header and two 873-byte frames fit, the third does not.
+    WriteClip("in.y4m", 3, PictureFormat{ColourModel::YCbCr, Chroma::k420, 8, false});
+    EXPECT_EQ(Run("in.y4m out.y4m", limit), 1);
+    EXPECT_NE(errors.find("out.y4m: cannot write: File too large"), std::string::npos) << errors;
+    EXPECT_FALSE(fs::exists(Path("out.y4m")));
+    EXPECT_EQ(ReadClip("out.y4m.partial").size(), 2u);
+    EXPECT_EQ(fs::file_size(Path("out.y4m.partial")), fs::file_size(Path("in.y4m")) - 873)
+        << "cut to the last whole frame";
+}
+
+TEST_F(KeloHost, DevicesAndPipesAreWrittenDirectlyAndNeverRemoved) {
+    // More than a pipe holds, to a reader that leaves early.
+    WriteClip("in.y4m", 3, {}, "", 320, 240);
+    ASSERT_EQ(::mkfifo(Path("fifo.y4m").c_str(), 0600), 0);
+    EXPECT_EQ(Run("in.y4m fifo.y4m", "(head -c 100 fifo.y4m >/dev/null &);"), 1);
+    EXPECT_NE(errors.find("fifo.y4m: cannot write: Broken pipe"), std::string::npos) << errors;
+    EXPECT_TRUE(fs::is_fifo(Path("fifo.y4m")));
+
+    // A node of its own like /dev/full, named as a picture.
+    if (::mknod(Path("full.png").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) GTEST_SKIP() << "mknod needs root";
+    EXPECT_EQ(Run("--compare full.png"), 1);
+    EXPECT_NE(errors.find("full.png: cannot write: No space left on device"), std::string::npos) << errors;
+    EXPECT_TRUE(fs::is_character_file(Path("full.png")));
+
+    fs::create_symlink("/proc/self/fd/1", Path("stdout.png"));
+    EXPECT_EQ(Run("--compare stdout.png >full.png"), 1);
+    EXPECT_NE(errors.find("stdout.png: cannot write: No space left on device"), std::string::npos) << errors;
+    EXPECT_TRUE(fs::is_symlink(Path("stdout.png")));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"fifo.y4m", "full.png", "in.y4m", "stdout.png"}));
+}
+
+TEST_F(KeloHost, ReplacesAFileThroughItsSymlinkKeepingTheLinkAndTheMode) {
+    WriteClip("in.y4m", 2);
+    fs::create_directory(Path("store"));
+    std::ofstream(Path("store/real.y4m")) << "older";
+    fs::permissions(Path("store/real.y4m"), fs::perms(0640));
+    fs::create_symlink("store/real.y4m", Path("out.y4m"));
+    ASSERT_EQ(Run("in.y4m out.y4m"), 0) << errors;
+    EXPECT_TRUE(fs::is_symlink(Path("out.y4m")));
+    EXPECT_EQ(Contents("store/real.y4m"), Contents("in.y4m"));
+    EXPECT_EQ(fs::status(Path("store/real.y4m")).permissions(), fs::perms(0640));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"in.y4m", "out.y4m", "store", "store/real.y4m"}));
+}
+
+TEST_F(KeloHost, RefusesAnOutputThatIsTheInputByAnyName) {
+    WriteClip("same.y4m", 2);
+    const std::string original = Contents("same.y4m");
+    fs::create_directory(Path("sub"));
+    fs::create_symlink("same.y4m", Path("link.y4m"));
+    fs::create_hard_link(Path("same.y4m"), Path("hard.y4m"));
+    fs::copy_file(Path("same.y4m"), Path("kelo-out.y4m"));
+    ASSERT_EQ(Run("--quiet"), 0) << errors;
+    fs::rename(Path("kelo-out.png"), Path("chart.png"));
+    const struct {
+        std::string arguments, message;
+    } cases[] = {
+        {"same.y4m same.y4m", "same.y4m is the input file same.y4m"},
+        {"same.y4m link.y4m", "link.y4m is the input file same.y4m"},
+        {"link.y4m same.y4m", "same.y4m is the input file link.y4m"},
+        {"same.y4m hard.y4m", "hard.y4m is the input file same.y4m"},
+        {"same.y4m sub/../same.y4m", "sub/../same.y4m is the input file same.y4m"},
+        {"- same.y4m <same.y4m", "same.y4m is the input file standard input"},
+        {"same.y4m - >>same.y4m", "standard output is the input file same.y4m"},
+        {"kelo-out.y4m", "kelo-out.y4m is the input file kelo-out.y4m"},
+        {"chart.png out.png --compare chart.png", "chart.png is the input file chart.png"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.arguments, "KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()), 1) << c.arguments;
+        EXPECT_NE(errors.find("kelo-host: " + c.message + "; refusing to overwrite it"), std::string::npos)
+            << c.arguments << ": " << errors;
+        EXPECT_FALSE(fs::exists(Path("exit.mark"))) << c.arguments;
+        EXPECT_EQ(Contents("same.y4m"), original) << c.arguments;
+    }
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+    // Only a regular file can be overwritten by reading it.
+    if (::mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) GTEST_SKIP() << "mknod needs root";
+    Run("- - <null >null");
+    EXPECT_EQ(errors.find("is the input file"), std::string::npos) << errors;
+}
+
+TEST_F(KeloHost, KelosPluginRefusesPicturesBeyondItsSizeBeforeDecodingThem) {
+    std::ofstream(Path("wide.y4m")) << "YUV4MPEG2 W4097 H16 C444\nFRAME\n";
+    // A PNG signature and the start of a header chunk announcing 16384 x 16384.
+    std::ofstream(Path("huge.png"), std::ios::binary)
+        << std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x40\0\0\0\x40\0", 24);
+    for (const std::string name : {"wide.y4m", "huge.png"}) {
+        const std::string command = "cd '" + Path("").string() + "' && '" KELO_HOST_PATH "' --plugin '" KELO_AUF_PATH
+                                    "' " + name + " out.y4m 2>errors.txt";
+        EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1) << name;
+        const std::string text = Contents("errors.txt");
+        EXPECT_NE(text.find(name + ": the picture is " + (name == "wide.y4m" ? "4097x16" : "16384x16384") +
+                            "; the plug-in takes at most 4096x4096"),
+                  std::string::npos) << text;
+    }
+    EXPECT_FALSE(fs::exists(Path("out.y4m")));
 }
 
 TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
@@ -178,6 +333,8 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         {"--bogus", "unknown option --bogus"},
         {"--plugin /nonexistent.auf", "cannot load the plug-in"},
         {"--probe", "--probe reads the plug-in's reports at its Windows imports"},
+        {"--compare cmp.jpg", "cmp.jpg: the comparison's name must end in .png"},
+        {"--compare ./x.png in.y4m x.png", "./x.png: --compare names the output file"},
     };
     WriteClip("in.y4m", 1);
     for (const auto& c : cases) {
@@ -209,8 +366,10 @@ TEST_F(KeloHost, DescribesWithoutStartingTheFilterAndHelps) {
     std::getline(file, first);
     EXPECT_EQ(first, "kelo テスト");
     EXPECT_FALSE(fs::exists(Path("exit.mark")));
-    EXPECT_EQ(Run("--help >help.txt"), 0);
+    EXPECT_EQ(Run("-h >help.txt"), 0);
     EXPECT_GT(fs::file_size(Path("help.txt")), 500u);
+    EXPECT_EQ(Run("--version >version.txt"), 0);
+    EXPECT_EQ(Contents("version.txt").rfind("kelo-host ", 0), 0u) << Contents("version.txt");
 }
 
 TEST_F(KeloHost, StatsNameEveryStage) {
@@ -226,7 +385,7 @@ TEST_F(KeloHost, SettingsFilesAreReadUnderEverySetAndWrittenBack) {
     std::ofstream(Path("look.txt")) << "\xEF\xBB\xBF# a warm look\n\n  Y(offs)=100\r\nCb(offs)=-50\nF16=1\n";
     // --set wins wherever it stands; no frames are written with --save-settings.
     ASSERT_EQ(Run("--set 'Y(offs)=10' --settings look.txt --save-settings saved.txt"), 0) << errors;
-    const std::string saved = ReadText("saved.txt");
+    const std::string saved = Contents("saved.txt");
     for (const char* line : {"\nY(offs)=10\n", "\nCb(offs)=-50\n", "\nF16=1\n", "\npow2=1\n", "\nB(gamm)=0\n"}) {
         EXPECT_NE(saved.find(line), std::string::npos) << line << " missing from:\n" << saved;
     }
@@ -251,7 +410,7 @@ TEST_F(KeloHost, SettingsFilesAreReadUnderEverySetAndWrittenBack) {
 
 TEST_F(KeloHost, WritesTheCorrectionAsACubeLutThroughThePlugin) {
     ASSERT_EQ(Run("--set 'Y(offs)=256' --cube look.cube --cube-size 3"), 0) << errors;
-    std::istringstream text(ReadText("look.cube"));
+    std::istringstream text(Contents("look.cube"));
     std::vector<std::string> lattice;
     bool sized = false, conversionNamed = false;
     for (std::string line; std::getline(text, line);) {
@@ -259,7 +418,7 @@ TEST_F(KeloHost, WritesTheCorrectionAsACubeLutThroughThePlugin) {
         else if (line == "LUT_3D_SIZE 3") sized = true;
         else if (std::isdigit(static_cast<unsigned char>(line[0])) || line[0] == '-') lattice.push_back(line);
     }
-    EXPECT_TRUE(sized && conversionNamed) << ReadText("look.cube");
+    EXPECT_TRUE(sized && conversionNamed) << Contents("look.cube");
     ASSERT_EQ(lattice.size(), 27u);
     // The plug-in lifted Y by 256 of 4096, and nothing clipped it.
     EXPECT_EQ(lattice.front(), "0.062500 0.062500 0.062500");

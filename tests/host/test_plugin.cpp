@@ -6,7 +6,10 @@
 // It also checks what kelo relies on from its host, failing FilterInit or
 // FilterProc when the host gets it wrong, and takes orders from the
 // environment: KELO_TEST_FAIL=init or proc:N makes that call fail, and
-// KELO_TEST_EXIT_MARK=PATH makes FilterExit create PATH.
+// KELO_TEST_EXIT_MARK=PATH makes FilterExit create PATH; KELO_TEST_SIGNAL=N
+// sends the process SIGTERM while frame N is in hand (KELO_TEST_SIGNALS
+// times, once by default).
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +70,10 @@ BOOL __cdecl TestExit(FILTER*) {
 
 BOOL __cdecl TestProc(FILTER* fp, FILTER_PROC_INFO* fpip) {
     if (FailRequested("proc:" + std::to_string(fpip->frame))) return FALSE;
+    if (const char* at = std::getenv("KELO_TEST_SIGNAL"); at && std::atoi(at) == fpip->frame) {
+        const char* times = std::getenv("KELO_TEST_SIGNALS");
+        for (int i = 0; i < (times ? std::atoi(times) : 1); ++i) std::raise(SIGTERM);
+    }
     if (fpip->max_w < fpip->w || fpip->max_h < fpip->h || !fpip->ycp_edit || !fpip->ycp_temp ||
         fpip->ycp_temp == fpip->ycp_edit) {
         return FALSE;

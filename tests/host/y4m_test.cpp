@@ -56,7 +56,7 @@ TEST(Y4m, WritesAndReadsEveryLayoutAndDepthAtOddSizes) {
 
 TEST(Y4m, ReadsParametersInAnyOrderWithFrameParametersAndUnknownExtensions) {
     const Picture picture = NumberedPicture(4, 2, {ColourModel::YCbCr, Chroma::k422, 10, true});
-    TempFile file = TempFileWith("YUV4MPEG2 XCOLORRANGE=FULL C422p10 A0:0 H2 Xfoo=bar F25:1 W4 Ib\n"
+    TempFile file = TempFileWith("YUV4MPEG2 XCOLORRANGE=full C422p10 A0:0 H2 Xfoo=bar F25:1 W4 Ib\n"
                                  "FRAME Ixyz Xanything\n" +
                                  std::string(reinterpret_cast<const char*>(picture.samples16.data()),
                                              picture.samples16.size() * 2));
@@ -64,10 +64,11 @@ TEST(Y4m, ReadsParametersInAnyOrderWithFrameParametersAndUnknownExtensions) {
     Y4mReader reader(input);
     EXPECT_EQ(reader.info().format, picture.format);
     EXPECT_EQ(reader.info().otherParameters,
-              (std::vector<std::string>{"XCOLORRANGE=FULL", "A0:0", "Xfoo=bar", "F25:1", "Ib"}));
+              (std::vector<std::string>{"XCOLORRANGE=full", "A0:0", "Xfoo=bar", "F25:1", "Ib"}));
     Picture back;
     ASSERT_TRUE(reader.ReadFrame(back));
     EXPECT_EQ(back.samples16, picture.samples16);
+    EXPECT_EQ(reader.frameParameters(), "Ixyz Xanything");
 }
 
 std::string ErrorOf(const std::string& bytes) {

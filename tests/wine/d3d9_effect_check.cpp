@@ -306,7 +306,8 @@ int main(int argc, char** argv) {
     pp.BackBufferFormat = D3DFMT_UNKNOWN;
     IDirect3DDevice9* device = nullptr;
     HRESULT hr = d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                   D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_NOWINDOWCHANGES,
+                                   D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_NOWINDOWCHANGES |
+                                       D3DCREATE_FPU_PRESERVE,
                                    &pp, &device);
     if (FAILED(hr)) {
         Fail("CreateDevice (HAL)", hr);
