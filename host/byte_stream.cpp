@@ -10,6 +10,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 size_t ByteInput::Read(void* data, size_t size) {
@@ -55,6 +57,14 @@ void ByteOutput::Write(const void* data, size_t size) {
 
 void ByteOutput::Flush() {
     if (std::fflush(file_) != 0) throw IoError(name_ + ": cannot write: " + std::strerror(errno));
+}
+
+bool TruncateFile(std::FILE* file, long size) {
+#ifdef _WIN32
+    return _chsize_s(_fileno(file), size) == 0;
+#else
+    return ftruncate(fileno(file), size) == 0;
+#endif
 }
 
 namespace {

@@ -51,6 +51,9 @@ private:
     std::string name_;
 };
 
+// Cuts a file back to its first `size` bytes; false where it cannot be.
+bool TruncateFile(std::FILE* file, long size);
+
 // Opens the file at `path`, or standard input/output for "-" (binary mode);
 // failures name the file as the user spelt it. The result closes what it
 // opened.

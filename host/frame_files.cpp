@@ -141,12 +141,22 @@ void FrameSink::Write(const YcFrame& frame, StageTimes& times) {
         }
         if (!file_) {
             file_.emplace(OpenedFile::ForWriting(path_, displayName_));
+            // A frame goes out in one write straight from the picture, and
+            // nothing waits in a buffer that a failed write would leave
+            // behind for a later flush.
+            std::setvbuf(file_->get(), nullptr, _IONBF, 0);
             output_.emplace(file_->get(), displayName_);
             y4m_.emplace(*output_, y4mInfo_);
         }
-        y4m_->WriteFrame(picture_);
-        // Each frame is complete on the way out, whatever follows.
-        output_->Flush();
+        const long wholeFrames = std::ftell(file_->get());
+        try {
+            y4m_->WriteFrame(picture_);
+        } catch (const IoError&) {
+            // A frame cut short is taken back where the output allows it
+            // (not on a pipe), so that the file holds whole frames only.
+            if (wholeFrames >= 0) TruncateFile(file_->get(), wholeFrames);
+            throw;
+        }
     });
 }
 

@@ -9,6 +9,7 @@
 #include "host/filter_plugin.h"
 #include "host/frame_files.h"
 #include "host/options.h"
+#include "host/pipeline.h"
 #include "host/probe.h"
 #include "host/stage_times.h"
 #include "host/utf8_path.h"
@@ -86,19 +87,28 @@ private:
     Clock::time_point lastShown_ = start_;
 };
 
-// `total` is the time of the frame loop; start-up (loading the plug-in,
-// FilterInit, opening the input) is shown on its own.
-void PrintStats(const StageTimes& times, int frames, int width, int height, double startUp, double total) {
+// The stages overlap: each one's busy time is set against the wall time of
+// the frame loop, and FilterProc's waits show which neighbour held it back.
+// Start-up (loading the plug-in, FilterInit, opening the input) is shown on
+// its own.
+void PrintStats(const PipelineReport& report, int width, int height, double startUp) {
+    const int frames = report.framesWritten;
+    const double wall = report.wall;
     std::fprintf(stderr, "kelo-host: %d frame%s of %dx%d in %.3f s: %.2f fps (start-up before them: %.3f s)\n",
-                 frames, frames == 1 ? "" : "s", width, height, total, total > 0 ? frames / total : 0.0, startUp);
+                 frames, frames == 1 ? "" : "s", width, height, wall, wall > 0 ? frames / wall : 0.0, startUp);
+    std::fprintf(stderr, "  %-22s %9s %7s %10s\n", "busy", "s", "% wall", "ms/frame");
+    const auto line = [&](const char* name, double seconds) {
+        std::fprintf(stderr, "  %-22s %9.3f %7.1f %10.2f\n", name, seconds, wall > 0 ? 100 * seconds / wall : 0.0,
+                     frames > 0 ? 1000 * seconds / frames : 0.0);
+    };
     double hostOwn = 0;
     for (int stage = 0; stage < kStageCount; ++stage) {
-        const double seconds = times.seconds[stage];
-        if (stage != kFilterProc) hostOwn += seconds;
-        std::fprintf(stderr, "  %-12s %9.3f s %6.1f %%  %8.2f ms/frame\n", kStageNames[stage], seconds,
-                     total > 0 ? 100 * seconds / total : 0.0, frames > 0 ? 1000 * seconds / frames : 0.0);
+        if (stage != kFilterProc) hostOwn += report.busy.seconds[stage];
+        line(kStageNames[stage], report.busy.seconds[stage]);
     }
-    std::fprintf(stderr, "  %-12s %9.3f s %6.1f %%\n", "host's own", hostOwn, total > 0 ? 100 * hostOwn / total : 0.0);
+    line("host's own, overlapped", hostOwn);
+    line("FilterProc waits input", report.waitForInput);
+    line("FilterProc waits output", report.waitForOutput);
 }
 
 // The probe's frame: small, odd-sized, and padded unless --max-w says
@@ -157,7 +167,6 @@ int Run(const Options& options) {
         throw UsageError("--max-w " + std::to_string(rowLength) + " is shorter than the picture's width " +
                          std::to_string(source.width()));
     }
-    YcFrame frame, temp, before;
 
     // The plug-in opens its effect by a bare name from its own folder.
     fs::current_path(Utf8Path(pluginPath).parent_path());
@@ -171,29 +180,27 @@ int Run(const Options& options) {
     }
 
     const double startUp = SecondsSince(start);
-    const Clock::time_point loopStart = Clock::now();
-    StageTimes times;
     Progress progress(!options.quiet);
-    int frames = 0;
-    while (source.Next(frame, rowLength, times)) {
-        if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
-        if (!options.compare.empty() && frames == 0) before = frame;
-        if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
-            progress.Finish(frames, source.frameCount());
-            std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d\n", frames);
-            return kPluginFailure;
-        }
-        if (!options.compare.empty() && frames == 0) WriteComparison(options.compare, comparePath, before, frame);
-        sink.Write(frame, times);
-        ++frames;
-        progress.FrameDone(frames, source.frameCount());
-        if (sink.kind() == FileKind::kPng) break;
+    PipelineSettings pipeline;
+    pipeline.rowLength = rowLength;
+    // A PNG holds one picture.
+    pipeline.maxFrames = sink.kind() == FileKind::kPng ? 1 : 0;
+    pipeline.compareName = options.compare;
+    pipeline.comparePath = comparePath;
+    pipeline.frameWritten = [&](int done) { progress.FrameDone(done, source.frameCount()); };
+    const PipelineReport report = RunPipeline(source, sink, filter, pipeline);
+    progress.Finish(report.framesWritten, source.frameCount());
+    if (report.error) std::rethrow_exception(report.error);
+    if (report.failedFrame >= 0) {
+        std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d\n", report.failedFrame);
+        return kPluginFailure;
     }
-    progress.Finish(frames, source.frameCount());
+    if (report.stopped) {
+        std::fprintf(stderr, "kelo-host: stopped after %d frames\n", report.framesWritten);
+        return kUsageOrIoFailure;
+    }
     sink.Finish();
-    if (options.stats) {
-        PrintStats(times, frames, source.width(), source.height(), startUp, SecondsSince(loopStart));
-    }
+    if (options.stats) PrintStats(report, source.width(), source.height(), startUp);
     return kDone;
 }
 
@@ -221,6 +228,8 @@ int main(int argc, char** argv) {
     // A closed pipe downstream is an output error like any other, reported
     // after FilterExit, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    // So is a file grown past the user's size limit.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     Options options;
     try {

@@ -145,6 +145,39 @@ TEST_F(KeloHost, AFailedFilterProcKeepsTheFramesAlreadyWritten) {
     EXPECT_EQ(frames[1].samples8[0], 17);
 }
 
+// A failure with frames in flight on both sides of FilterProc, in the plug-in
+// and then in the output: the frames before it arrive whole and in order,
+// and FilterExit runs once, on FilterInit's thread.
+TEST_F(KeloHost, AFailureMidStreamKeepsTheWholeFramesBeforeItInOrder) {
+    WriteClip("in.y4m", 12);
+    std::string header;
+    std::getline(std::ifstream(Path("in.y4m")), header);
+    const size_t headerBytes = header.size() + 1;
+    const size_t frameBytes = (fs::file_size(Path("in.y4m")) - headerBytes) / 12;
+    const std::string mark = "KELO_TEST_EXIT_MARK=" + Path("exit.mark").string();
+    const auto expectFirstFrames = [&](size_t count, const std::string& what) {
+        const std::vector<Picture> frames = ReadClip("out.y4m");
+        ASSERT_EQ(frames.size(), count) << what;
+        for (size_t i = 0; i < count; ++i) EXPECT_EQ(frames[i].samples8[0], 16 + i) << what << ", frame " << i;
+        EXPECT_EQ(fs::file_size(Path("out.y4m")), headerBytes + count * frameBytes) << what;
+        std::ifstream file(Path("exit.mark"));
+        std::stringstream calls;
+        calls << file.rdbuf();
+        EXPECT_EQ(calls.str(), "exit\n") << what;
+        fs::remove(Path("exit.mark"));
+    };
+
+    EXPECT_EQ(Run("in.y4m out.y4m", "KELO_TEST_FAIL=proc:5 " + mark), 2);
+    EXPECT_NE(errors.find("FilterProc failed on frame 5"), std::string::npos) << errors;
+    expectFirstFrames(5, "FilterProc failing");
+
+    // Room for the stream header and seven and a half frames.
+    const size_t limit = headerBytes + 7 * frameBytes + frameBytes / 2;
+    EXPECT_EQ(Run("in.y4m out.y4m", mark + " prlimit --fsize=" + std::to_string(limit)), 1);
+    EXPECT_NE(errors.find("out.y4m: cannot write"), std::string::npos) << errors;
+    expectFirstFrames(7, "the output failing");
+}
+
 TEST_F(KeloHost, ATruncatedInputNamesTheFrameAndKeepsTheCompleteOnes) {
     WriteClip("in.y4m", 3);
     fs::resize_file(Path("in.y4m"), fs::file_size(Path("in.y4m")) - 10);
