@@ -78,6 +78,19 @@ YcConverter::YcConverter(const PictureFormat& format) : format_(format) {
         lumaToYc_[code] = ClampToInt16((code - lumaLow) * kYcWhite / lumaSpan);
         chromaToYc_[code] = ClampToInt16((code - chromaMid) * kYcChroma / chromaHalfSpan);
     }
+    // The tables' formulas over 4096, with 2048 added for the rounding: exact
+    // whenever every product fits (the spans below are whole numbers).
+    const int64_t lumaMultiplier = int64_t(lumaSpan), chromaMultiplier = int64_t(chromaHalfSpan * 2);
+    const int64_t lumaOffset = int64_t(lumaLow * kYcWhite) + 2048, chromaOffset = int64_t(chromaMid * kYcWhite) + 2048;
+    const auto fits = [](int64_t multiplier, int64_t offset) {
+        return std::max(-INT16_MIN * multiplier - offset, INT16_MAX * multiplier + offset) <= INT32_MAX;
+    };
+    if (lumaMultiplier == lumaSpan && chromaMultiplier == chromaHalfSpan * 2 && fits(lumaMultiplier, lumaOffset) &&
+        fits(chromaMultiplier, chromaOffset)) {
+        affine_ = true;
+        lumaCode_ = Affine{int32_t(lumaMultiplier), int32_t(lumaOffset)};
+        chromaCode_ = Affine{int32_t(chromaMultiplier), int32_t(chromaOffset)};
+    }
     ycToLuma_.resize(65536);
     ycToChroma_.resize(65536);
     for (int yc = INT16_MIN; yc <= INT16_MAX; ++yc) {
@@ -97,6 +110,27 @@ void YcConverter::ToYc(const Picture& picture, YcFrame& frame) const {
 }
 
 void YcConverter::FromYc(const YcFrame& frame, Picture& picture) const {
+    if (!affine_ || format_.model == ColourModel::Rgb || format_.chroma != Chroma::k444) {
+        FromYcByTables(frame, picture);
+        return;
+    }
+    ShapePicture(frame, picture);
+    if (format_.depth > 8) PlanesFromYcAffine(frame, picture, picture.samples16.data());
+    else PlanesFromYcAffine(frame, picture, picture.samples8.data());
+}
+
+void YcConverter::FromYcByTables(const YcFrame& frame, Picture& picture) const {
+    ShapePicture(frame, picture);
+    if (format_.model == ColourModel::Rgb) {
+        if (format_.depth > 8) RgbFromYcFrame(frame, picture.samples16.data());
+        else RgbFromYcFrame(frame, picture.samples8.data());
+    } else {
+        if (format_.depth > 8) PlanesFromYc(frame, picture, picture.samples16.data());
+        else PlanesFromYc(frame, picture, picture.samples8.data());
+    }
+}
+
+void YcConverter::ShapePicture(const YcFrame& frame, Picture& picture) const {
     picture.width = frame.width;
     picture.height = frame.height;
     picture.format = format_;
@@ -107,13 +141,6 @@ void YcConverter::FromYc(const YcFrame& frame, Picture& picture) const {
     } else {
         picture.samples8.resize(count);
         picture.samples16.clear();
-    }
-    if (format_.model == ColourModel::Rgb) {
-        if (format_.depth > 8) RgbFromYcFrame(frame, picture.samples16.data());
-        else RgbFromYcFrame(frame, picture.samples8.data());
-    } else {
-        if (format_.depth > 8) PlanesFromYc(frame, picture, picture.samples16.data());
-        else PlanesFromYc(frame, picture, picture.samples8.data());
     }
 }
 
@@ -174,6 +201,47 @@ void YcConverter::PlanesFromYc(const YcFrame& frame, const Picture& picture, Sam
             cbRow[cx] = Sample(ycToChroma_[uint16_t(RoundedMean(cbSum, xLog2 + yLog2))]);
             crRow[cx] = Sample(ycToChroma_[uint16_t(RoundedMean(crSum, xLog2 + yLog2))]);
         }
+    }
+}
+
+namespace {
+
+template <typename Sample>
+void AffineRow(const int16_t* __restrict in, int count, int32_t multiplier, int32_t offset, int maxCode,
+               Sample* __restrict out) {
+    for (int x = 0; x < count; ++x) out[x] = Sample(std::clamp((in[x] * multiplier + offset) >> 12, 0, maxCode));
+}
+
+void SplitRow(const PIXEL_YC* __restrict in, int count, int16_t* __restrict y, int16_t* __restrict cb,
+              int16_t* __restrict cr) {
+    for (int x = 0; x < count; ++x) {
+        y[x] = in[x].y;
+        cb[x] = in[x].cb;
+        cr[x] = in[x].cr;
+    }
+}
+
+}  // namespace
+
+// PlanesFromYc in arithmetic for 4:4:4, a row at a time, with the frame's
+// interleaved Y, Cb and Cr first split into rows of their own: plain loops
+// over arrays, which the compiler vectorises. (Subsampled chroma is faster
+// through the tables: the split costs more than the averaging saves.)
+template <typename Sample>
+void YcConverter::PlanesFromYcAffine(const YcFrame& frame, const Picture& picture, Sample* samples) const {
+    const int w = picture.width, h = picture.height;
+    const int maxCode = (1 << format_.depth) - 1;
+    const size_t plane = size_t(w) * h;
+    std::vector<int16_t> rows(size_t(w) * 3);
+    int16_t* const luma = rows.data();
+    int16_t* const cb = luma + w;
+    int16_t* const cr = cb + w;
+    for (int y = 0; y < h; ++y) {
+        SplitRow(frame.Row(y), w, luma, cb, cr);
+        Sample* out = samples + size_t(y) * w;
+        AffineRow(luma, w, lumaCode_.multiplier, lumaCode_.offset, maxCode, out);
+        AffineRow(cb, w, chromaCode_.multiplier, chromaCode_.offset, maxCode, out + plane);
+        AffineRow(cr, w, chromaCode_.multiplier, chromaCode_.offset, maxCode, out + 2 * plane);
     }
 }
 
