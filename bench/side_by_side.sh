@@ -3,8 +3,10 @@
 # FilterProc alone, on the same 1920 x 1080 clips, in one run, with the
 # ratios at the end. Every contender writes Y4M to a file.
 #
-#   sh bench/side_by_side.sh [--frames N] [BIN_DIR...]
+#   sh bench/side_by_side.sh [--frames N] [--runs N] [BIN_DIR...]
 #
+# Each contender runs --runs times (default 3) and its median counts, which
+# steadies the figures on a shared machine.
 # Each BIN_DIR holds kelo-host, kelo.auf, kelo.fx and kelo_filter_bench
 # (default build/linux/bin); several are measured in turn on each clip, so
 # a build before and after a change can be compared in the same run.
@@ -14,10 +16,14 @@
 set -eu
 
 frames=60
-if [ "${1:-}" = "--frames" ]; then
-  frames=$2
-  shift 2
-fi
+runs=3
+while [ $# -gt 0 ]; do
+  case $1 in
+    --frames) frames=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
 here=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -gt 0 ] || set -- "$here/build/linux/bin"
 
@@ -25,12 +31,19 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kelo-side-by-side.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
 
-# Seconds that a command took, its output thrown away.
+# The median of the seconds that `runs` runs of a command took, output
+# thrown away.
 seconds() {
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-  end=$(date +%s.%N)
-  awk "BEGIN { print $end - $start }"
+  : >"$work/times"
+  i=0
+  while [ $i -lt "$runs" ]; do
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+    end=$(date +%s.%N)
+    awk "BEGIN { print $end - $start }" >>"$work/times"
+    i=$((i + 1))
+  done
+  sort -g "$work/times" | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'
 }
 fps() { awk "BEGIN { printf \"%.1f\", $frames / ($1) }"; }
 ratio() { awk "BEGIN { printf \"%.2f\", ($1) / ($2) }"; }
@@ -73,8 +86,9 @@ for layout in $layouts; do
     f32=$(seconds "$bin/kelo-host" --quiet $settings "$clip" "$out")
     # shellcheck disable=SC2086
     f16=$(seconds "$bin/kelo-host" --quiet $settings --set F16=1 "$clip" "$out")
-    alone=$("$bin/kelo_filter_bench" --benchmark_filter='BM_FilterFrame/0/0/0/1/' --benchmark_min_time=2 \
-      --benchmark_format=csv 2>/dev/null | awk -F, '/FilterFrame/ { print $3 / 1000 }')
+    alone=$("$bin/kelo_filter_bench" --benchmark_filter='BM_FilterFrame/0/0/0/1/' --benchmark_min_time=1 \
+      --benchmark_repetitions="$runs" --benchmark_format=csv 2>/dev/null |
+      awk -F, '/FilterFrame.*_median/ { print $3 / 1000 }')
     printf '%-40s %8s fps\n' "kelo-host F32 ($bin)" "$(fps "$f32")"
     printf '%-40s %8s fps\n' "kelo-host F16" "$(fps "$f16")"
     printf '%-40s %8s fps\n' "kelo FilterProc alone, F32 (benchmark)" "$(fps "$alone * $frames")"
