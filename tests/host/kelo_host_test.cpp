@@ -236,8 +236,8 @@ TEST_F(KeloHost, DescribesWithoutStartingTheFilterAndHelps) {
 TEST_F(KeloHost, StatsNameEveryStage) {
     WriteClip("in.y4m", 2);
     ASSERT_EQ(Run("--stats in.y4m out.y4m"), 0) << errors;
-    for (const char* stage :
-         {"2 frames of 33x17", "decode", "to YC", "FilterProc", "from YC", "encode", "host's own"}) {
+    for (const char* stage : {"2 frames of 33x17", "decode", "to YC", "FilterProc", "from YC", "encode", "host's own",
+                              "FilterProc waits input", "FilterProc waits output"}) {
         EXPECT_NE(errors.find(stage), std::string::npos) << stage << " missing from:\n" << errors;
     }
 }
