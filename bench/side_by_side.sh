@@ -5,11 +5,11 @@
 #
 #   sh bench/side_by_side.sh [--frames N] [--runs N] [BIN_DIR...]
 #
-# Each contender runs --runs times (default 3) and its median counts, which
-# steadies the figures on a shared machine.
 # Each BIN_DIR holds kelo-host, kelo.auf, kelo.fx and kelo_filter_bench
-# (default build/linux/bin); several are measured in turn on each clip, so
-# a build before and after a change can be compared in the same run.
+# (default build/linux/bin); several can be given, so that a build before and
+# after a change are compared in the same run. The contenders take turns,
+# one run each per round, for --runs rounds (default 3), and each one's
+# median counts: on a shared machine every contender meets the same load.
 # ffmpeg makes the clips (testsrc2, 4:4:4 and 4:2:0) and is the peer; without
 # it the script says so and measures kelo alone on a 4:4:4 clip of the
 # built-in test chart.
@@ -31,24 +31,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kelo-side-by-side.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$work}"
 
-# The median of the seconds that `runs` runs of a command took, output
-# thrown away.
-seconds() {
-  : >"$work/times"
-  i=0
-  while [ $i -lt "$runs" ]; do
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    end=$(date +%s.%N)
-    awk "BEGIN { print $end - $start }" >>"$work/times"
-    i=$((i + 1))
-  done
-  sort -g "$work/times" | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'
-}
-fps() { awk "BEGIN { printf \"%.1f\", $frames / ($1) }"; }
-ratio() { awk "BEGIN { printf \"%.2f\", ($1) / ($2) }"; }
-
-settings='--set R(gain)=20 --set G(gamm)=30 --set Y(offs)=8'
+settings="--set R(gain)=20 --set G(gamm)=30 --set Y(offs)=8"
 
 if command -v ffmpeg >/dev/null 2>&1; then
   have_ffmpeg=1
@@ -69,33 +52,74 @@ else
     >"$work/clip-yuv444p.y4m"
 fi
 
+# Contender n: label_n, and run_n, a command line whose run is timed; or,
+# for the benchmark, bench_n, a kelo_filter_bench whose time a frame is read.
+count=0
+contender() {
+  count=$((count + 1))
+  eval "label_$count=\$1 run_$count=\$2 bench_$count=\${3:-}"
+}
+
+# Seconds for the whole clip, one run of contender $1.
+measure() {
+  eval "run=\$run_$1 bench=\$bench_$1"
+  if [ -n "$bench" ]; then
+    "$bench" --benchmark_filter='BM_FilterFrame/0/0/0/1/' --benchmark_min_time=1 --benchmark_format=csv \
+      2>/dev/null | awk -F, -v frames="$frames" '/FilterFrame/ { print $3 / 1000 * frames }'
+    return
+  fi
+  start=$(date +%s.%N)
+  sh -c "$run" >/dev/null 2>&1 || { echo "failed: $run" >&2; exit 1; }
+  end=$(date +%s.%N)
+  awk "BEGIN { print $end - $start }"
+}
+
+median() { sort -g "$work/times-$1" | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+fps() { awk "BEGIN { printf \"%.1f\", $frames / ($1) }"; }
+ratio() { awk "BEGIN { printf \"%.2f\", ($1) / ($2) }"; }
+
 for layout in $layouts; do
   clip="$work/clip-$layout.y4m"
   out="$work/out.y4m"
-  echo "== 1920x1080 $layout, $frames frames, each contender writing Y4M"
+  count=0
   if [ $have_ffmpeg = 1 ]; then
-    copy=$(seconds ffmpeg -y -loglevel error -i "$clip" -f yuv4mpegpipe "$out")
-    chain=$(seconds ffmpeg -y -loglevel error -i "$clip" -vf \
-      "format=gbrpf32le,colorlevels=rimin=0.02:gimin=0.02:bimin=0.02:romax=0.9,format=$layout" \
-      -f yuv4mpegpipe "$out")
-    printf '%-40s %8s fps\n' "ffmpeg, decode and encode only" "$(fps "$copy")"
-    printf '%-40s %8s fps\n' "ffmpeg float processor chain" "$(fps "$chain")"
+    contender "ffmpeg, decode and encode only" "ffmpeg -y -loglevel error -i '$clip' -f yuv4mpegpipe '$out'"
+    contender "ffmpeg float processor chain" "ffmpeg -y -loglevel error -i '$clip' -vf \
+'format=gbrpf32le,colorlevels=rimin=0.02:gimin=0.02:bimin=0.02:romax=0.9,format=$layout' -f yuv4mpegpipe '$out'"
   fi
+  quoted_settings=$(echo "$settings" | sed "s/--set \([^ ]*\)/--set '\1'/g")
   for bin in "$@"; do
-    # shellcheck disable=SC2086
-    f32=$(seconds "$bin/kelo-host" --quiet $settings "$clip" "$out")
-    # shellcheck disable=SC2086
-    f16=$(seconds "$bin/kelo-host" --quiet $settings --set F16=1 "$clip" "$out")
-    alone=$("$bin/kelo_filter_bench" --benchmark_filter='BM_FilterFrame/0/0/0/1/' --benchmark_min_time=1 \
-      --benchmark_repetitions="$runs" --benchmark_format=csv 2>/dev/null |
-      awk -F, '/FilterFrame.*_median/ { print $3 / 1000 }')
-    printf '%-40s %8s fps\n' "kelo-host F32 ($bin)" "$(fps "$f32")"
-    printf '%-40s %8s fps\n' "kelo-host F16" "$(fps "$f16")"
-    printf '%-40s %8s fps\n' "kelo FilterProc alone, F32 (benchmark)" "$(fps "$alone * $frames")"
-    if [ $have_ffmpeg = 1 ]; then
-      echo "  kelo-host F32 / ffmpeg float chain:     $(ratio "$chain" "$f32")"
-    fi
-    echo "  kelo-host F16 / kelo-host F32:          $(ratio "$f32" "$f16")"
-    echo "  kelo-host F32 / FilterProc alone:       $(ratio "$alone * $frames" "$f32")"
+    contender "kelo-host F32 ($bin)" "'$bin/kelo-host' --quiet $quoted_settings '$clip' '$out'"
+    contender "kelo-host F16 ($bin)" "'$bin/kelo-host' --quiet $quoted_settings --set F16=1 '$clip' '$out'"
+    contender "kelo FilterProc alone, F32 ($bin)" "" "$bin/kelo_filter_bench"
   done
+
+  round=0
+  while [ $round -lt "$runs" ]; do
+    i=1
+    while [ $i -le $count ]; do
+      measure $i >>"$work/times-$i"
+      i=$((i + 1))
+    done
+    round=$((round + 1))
+  done
+
+  echo "== 1920x1080 $layout, $frames frames, each contender writing Y4M; medians of $runs runs"
+  i=1
+  while [ $i -le $count ]; do
+    eval "seconds_$i=\$(median $i)"
+    eval "printf '%-60s %8s fps\n' \"\$label_$i\" \"\$(fps \$seconds_$i)\""
+    i=$((i + 1))
+  done
+  first=1
+  [ $have_ffmpeg = 0 ] || first=3
+  for bin in "$@"; do
+    eval "f32=\$seconds_$first f16=\$seconds_$((first + 1)) alone=\$seconds_$((first + 2))"
+    echo "  $bin:"
+    [ $have_ffmpeg = 0 ] || echo "    kelo-host F32 / ffmpeg float chain:   $(ratio "$seconds_2" "$f32")"
+    echo "    kelo-host F16 / kelo-host F32:        $(ratio "$f32" "$f16")"
+    echo "    kelo-host F32 / FilterProc alone:     $(ratio "$alone" "$f32")"
+    first=$((first + 3))
+  done
+  rm -f "$work"/times-*
 done
