@@ -185,8 +185,11 @@ int Run(const Options& options) {
     pipeline.rowLength = rowLength;
     // A PNG holds one picture.
     pipeline.maxFrames = sink.kind() == FileKind::kPng ? 1 : 0;
-    pipeline.compareName = options.compare;
-    pipeline.comparePath = comparePath;
+    if (!options.compare.empty()) {
+        pipeline.firstFrameFiltered = [&](const YcFrame& before, const YcFrame& after) {
+            WriteComparison(options.compare, comparePath, before, after);
+        };
+    }
     pipeline.frameWritten = [&](int done) { progress.FrameDone(done, source.frameCount()); };
     const PipelineReport report = RunPipeline(source, sink, filter, pipeline);
     progress.Finish(report.framesWritten, source.frameCount());

@@ -123,14 +123,14 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
             }
             if (!Waited(report.waitForInput, [&] { return converted.Pop(frame); })) break;
             if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
-            const bool compare = !settings.compareName.empty() && index == 0;
+            const bool compare = settings.firstFrameFiltered && index == 0;
             if (compare) before = frame;
             if (!report.busy.Time(kFilterProc,
                                   [&] { return filter.Process(frame, temp, index, source.frameCount()); })) {
                 report.failedFrame = index;
                 break;
             }
-            if (compare) WriteComparison(settings.compareName, settings.comparePath, before, frame);
+            if (compare) settings.firstFrameFiltered(before, frame);
             if (!Waited(report.waitForOutput, [&] { return filtered.Push(std::move(frame)); })) break;
         }
     } catch (...) {

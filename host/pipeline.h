@@ -8,7 +8,6 @@
 
 #include <exception>
 #include <functional>
-#include <string>
 
 #include "host/filter_plugin.h"
 #include "host/frame_files.h"
@@ -23,8 +22,9 @@ struct PipelineSettings {
     int rowLength = 0;
     // 0: every frame of the input.
     int maxFrames = 0;
-    // The frame before and after the filter goes here when not empty.
-    std::string compareName, comparePath;
+    // When set, called on FilterProc's thread with the first frame before
+    // and after the filter.
+    std::function<void(const YcFrame& before, const YcFrame& after)> firstFrameFiltered;
     // Called on the writing thread after each written frame.
     std::function<void(int framesWritten)> frameWritten;
 };
