@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr double kYcWhite = 4096.0;
@@ -206,15 +210,72 @@ void YcConverter::PlanesFromYc(const YcFrame& frame, const Picture& picture, Sam
 
 namespace {
 
-template <typename Sample>
-void AffineRow(const int16_t* __restrict in, int count, int32_t multiplier, int32_t offset, int maxCode,
-               Sample* __restrict out) {
-    for (int x = 0; x < count; ++x) out[x] = Sample(std::clamp((in[x] * multiplier + offset) >> 12, 0, maxCode));
+// A multiplier of 16 bits lets the products widen from 16-bit lanes, which
+// SSE2 multiplies directly; 32-bit lanes it can only multiply in halves.
+template <typename Sample, typename Multiplier>
+void AffineRowWith(const int16_t* __restrict in, int count, Multiplier multiplier, int32_t offset, int maxCode,
+                   Sample* __restrict out) {
+    for (int x = 0; x < count; ++x) {
+        out[x] = Sample(std::clamp((int32_t(in[x]) * int32_t(multiplier) + offset) >> 12, 0, maxCode));
+    }
 }
+
+template <typename Sample>
+void AffineRow(const int16_t* in, int count, int32_t multiplier, int32_t offset, int maxCode, Sample* out) {
+    if (multiplier <= INT16_MAX) AffineRowWith(in, count, int16_t(multiplier), offset, maxCode, out);
+    else AffineRowWith(in, count, multiplier, offset, maxCode, out);
+}
+
+#ifdef __x86_64__
+// Eight pixels are three 16-byte loads; byte shuffles pick each component's
+// words out of the three, which the compiler cannot do with SSE2 alone. For
+// each of Y, Cb and Cr and each load: the word of the load that lands at each
+// output position, or -1.
+constexpr int8_t kWordFrom[3][3][8] = {
+    {{0, 3, 6, -1, -1, -1, -1, -1}, {-1, -1, -1, 1, 4, 7, -1, -1}, {-1, -1, -1, -1, -1, -1, 2, 5}},
+    {{1, 4, 7, -1, -1, -1, -1, -1}, {-1, -1, -1, 2, 5, -1, -1, -1}, {-1, -1, -1, -1, -1, 0, 3, 6}},
+    {{2, 5, -1, -1, -1, -1, -1, -1}, {-1, -1, 0, 3, 6, -1, -1, -1}, {-1, -1, -1, -1, -1, 1, 4, 7}},
+};
+
+// Returns how many pixels it split.
+__attribute__((target("ssse3"))) int SplitRowSsse3(const PIXEL_YC* in, int count, int16_t* y, int16_t* cb,
+                                                    int16_t* cr) {
+    __m128i masks[3][3];
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < 3; ++v) {
+            alignas(16) int8_t bytes[16];
+            for (int k = 0; k < 8; ++k) {
+                const int8_t word = kWordFrom[c][v][k];
+                bytes[2 * k] = word < 0 ? int8_t(-128) : int8_t(2 * word);
+                bytes[2 * k + 1] = word < 0 ? int8_t(-128) : int8_t(2 * word + 1);
+            }
+            masks[c][v] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+        }
+    }
+    int16_t* const out[3] = {y, cb, cr};
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const auto* at = reinterpret_cast<const __m128i*>(in + x);
+        const __m128i loads[3] = {_mm_loadu_si128(at), _mm_loadu_si128(at + 1), _mm_loadu_si128(at + 2)};
+        for (int c = 0; c < 3; ++c) {
+            const __m128i words = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(loads[0], masks[c][0]), _mm_shuffle_epi8(loads[1], masks[c][1])),
+                _mm_shuffle_epi8(loads[2], masks[c][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[c] + x), words);
+        }
+    }
+    return x;
+}
+#endif
 
 void SplitRow(const PIXEL_YC* __restrict in, int count, int16_t* __restrict y, int16_t* __restrict cb,
               int16_t* __restrict cr) {
-    for (int x = 0; x < count; ++x) {
+    int x = 0;
+#ifdef __x86_64__
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) x = SplitRowSsse3(in, count, y, cb, cr);
+#endif
+    for (; x < count; ++x) {
         y[x] = in[x].y;
         cb[x] = in[x].cb;
         cr[x] = in[x].cr;
