@@ -114,7 +114,7 @@ void YcConverter::ToYc(const Picture& picture, YcFrame& frame) const {
 }
 
 void YcConverter::FromYc(const YcFrame& frame, Picture& picture) const {
-    if (!affine_ || format_.model == ColourModel::Rgb || format_.chroma != Chroma::k444) {
+    if (!affine_ || format_.model == ColourModel::Rgb) {
         FromYcByTables(frame, picture);
         return;
     }
@@ -282,27 +282,61 @@ void SplitRow(const PIXEL_YC* __restrict in, int count, int16_t* __restrict y, i
     }
 }
 
+// The means of horizontal pairs over one row, or over two rows when
+// `twoRows` is 1 (`bottom` is then the second), halves away from zero.
+void MeanOfPairs(const int16_t* __restrict top, const int16_t* __restrict bottom, int twoRows, int pairs,
+                 int16_t* __restrict out) {
+    const int log2Count = 1 + twoRows, half = 1 << twoRows;
+    for (int cx = 0; cx < pairs; ++cx) {
+        const int sum = top[2 * cx] + top[2 * cx + 1] + twoRows * (bottom[2 * cx] + bottom[2 * cx + 1]);
+        const int sign = sum >> 31;  // 0 or -1
+        out[cx] = int16_t(((((sum ^ sign) - sign + half) >> log2Count) ^ sign) - sign);
+    }
+}
+
 }  // namespace
 
-// PlanesFromYc in arithmetic for 4:4:4, a row at a time, with the frame's
+// PlanesFromYc in arithmetic, a chroma row at a time, with the frame's
 // interleaved Y, Cb and Cr first split into rows of their own: plain loops
-// over arrays, which the compiler vectorises. (Subsampled chroma is faster
-// through the tables: the split costs more than the averaging saves.)
+// over arrays, which the compiler vectorises.
 template <typename Sample>
 void YcConverter::PlanesFromYcAffine(const YcFrame& frame, const Picture& picture, Sample* samples) const {
     const int w = picture.width, h = picture.height;
+    const int cw = picture.ChromaWidth(), ch = picture.ChromaHeight();
+    const int xShift = format_.chroma == Chroma::k444 ? 0 : 1;
+    const int yShift = format_.chroma == Chroma::k420 ? 1 : 0;
     const int maxCode = (1 << format_.depth) - 1;
-    const size_t plane = size_t(w) * h;
-    std::vector<int16_t> rows(size_t(w) * 3);
+    Sample* lumaPlane = samples;
+    Sample* cbPlane = lumaPlane + size_t(w) * h;
+    Sample* crPlane = cbPlane + size_t(cw) * ch;
+    std::vector<int16_t> rows(size_t(w) * 6 + 2);
     int16_t* const luma = rows.data();
-    int16_t* const cb = luma + w;
-    int16_t* const cr = cb + w;
-    for (int y = 0; y < h; ++y) {
-        SplitRow(frame.Row(y), w, luma, cb, cr);
-        Sample* out = samples + size_t(y) * w;
-        AffineRow(luma, w, lumaCode_.multiplier, lumaCode_.offset, maxCode, out);
-        AffineRow(cb, w, chromaCode_.multiplier, chromaCode_.offset, maxCode, out + plane);
-        AffineRow(cr, w, chromaCode_.multiplier, chromaCode_.offset, maxCode, out + 2 * plane);
+    int16_t* const cb[2] = {luma + w, luma + 3 * w};
+    int16_t* const cr[2] = {luma + 2 * w, luma + 4 * w};
+    int16_t* const cbMean = luma + 5 * w;
+    int16_t* const crMean = cbMean + (w + 1) / 2;
+    for (int cy = 0; cy < ch; ++cy) {
+        const int y0 = cy << yShift, rowCount = y0 + 1 < h ? 1 << yShift : 1;
+        for (int r = 0; r < rowCount; ++r) {
+            SplitRow(frame.Row(y0 + r), w, luma, cb[r], cr[r]);
+            AffineRow(luma, w, lumaCode_.multiplier, lumaCode_.offset, maxCode, lumaPlane + size_t(y0 + r) * w);
+        }
+        const int16_t* cbRow = cb[0];
+        const int16_t* crRow = cr[0];
+        if (xShift) {
+            // At an odd right or bottom edge a sample covers fewer pixels.
+            const int twoRows = rowCount - 1, pairs = w / 2;
+            MeanOfPairs(cb[0], cb[twoRows], twoRows, pairs, cbMean);
+            MeanOfPairs(cr[0], cr[twoRows], twoRows, pairs, crMean);
+            if (pairs < cw) {
+                cbMean[pairs] = int16_t(RoundedMean(cb[0][w - 1] + twoRows * cb[twoRows][w - 1], twoRows));
+                crMean[pairs] = int16_t(RoundedMean(cr[0][w - 1] + twoRows * cr[twoRows][w - 1], twoRows));
+            }
+            cbRow = cbMean;
+            crRow = crMean;
+        }
+        AffineRow(cbRow, cw, chromaCode_.multiplier, chromaCode_.offset, maxCode, cbPlane + size_t(cy) * cw);
+        AffineRow(crRow, cw, chromaCode_.multiplier, chromaCode_.offset, maxCode, crPlane + size_t(cy) * cw);
     }
 }
 
