@@ -3,8 +3,10 @@
 // rebuilt) and with a two-pass identity effect, in single and half
 // precision; and the same frame stage by stage as FilterProc runs them:
 // UploadFrame (conversion and UpdateTexture), RenderPasses, DownloadFrame
-// (GetRenderTargetData and conversion). A 1 x 1 frame measures the fixed
-// cost per frame; memcpy of the frame's texels is the floor. Measured on
+// (GetRenderTargetData and conversion); a stage repeated alone waits for its
+// device work at its next lock or pass, as FilterProc's one submission a
+// frame waits at the read-back. A 1 x 1 frame measures the fixed cost per
+// frame; memcpy of the frame's texels is the floor. Measured on
 // lavapipe (2 shared cores): the passes take about 80% of a kelo.fx frame
 // and 1.75 times the identity's, the fixed cost under 1%. On a shared
 // machine interleave repetitions and read the medians:

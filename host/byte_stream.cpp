@@ -10,6 +10,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 size_t ByteInput::Read(void* data, size_t size) {
@@ -33,6 +35,9 @@ template <typename Element>
 size_t ByteInput::ReadGrowing(std::vector<Element>& buffer, size_t size) {
     constexpr size_t kFirstStep = size_t(1) << 20;
     if (buffer.size() > size) buffer.resize(size);
+    // A buffer that already held a frame of this size takes the next in one
+    // read; growing in steps is for data that has not proved itself yet.
+    if (buffer.size() == size) return Read(buffer.data(), size * sizeof(Element)) / sizeof(Element);
     size_t have = 0;
     while (have < size) {
         size_t target = std::min(size, std::max(have * 2, kFirstStep / sizeof(Element)));

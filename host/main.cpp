@@ -12,6 +12,7 @@
 #include "host/frame_files.h"
 #include "host/options.h"
 #include "host/output_file.h"
+#include "host/pipeline.h"
 #include "host/preview.h"
 #include "host/probe.h"
 #include "host/settings_file.h"
@@ -115,19 +116,28 @@ private:
     Clock::time_point lastShown_ = start_;
 };
 
-// `total` is the time of the frame loop; start-up (loading the plug-in,
-// FilterInit, opening the input) is shown on its own.
-void PrintStats(const StageTimes& times, int frames, int width, int height, double startUp, double total) {
+// The stages overlap: each one's busy time is set against the wall time of
+// the frame loop, and FilterProc's waits show which neighbour held it back.
+// Start-up (loading the plug-in, FilterInit, opening the input) is shown on
+// its own.
+void PrintStats(const PipelineReport& report, int width, int height, double startUp) {
+    const int frames = report.framesWritten;
+    const double wall = report.wall;
     std::fprintf(stderr, "kelo-host: %d frame%s of %dx%d in %.3f s: %.2f fps (start-up before them: %.3f s)\n",
-                 frames, frames == 1 ? "" : "s", width, height, total, total > 0 ? frames / total : 0.0, startUp);
+                 frames, frames == 1 ? "" : "s", width, height, wall, wall > 0 ? frames / wall : 0.0, startUp);
+    std::fprintf(stderr, "  %-22s %9s %7s %10s\n", "busy", "s", "% wall", "ms/frame");
+    const auto line = [&](const char* name, double seconds) {
+        std::fprintf(stderr, "  %-22s %9.3f %7.1f %10.2f\n", name, seconds, wall > 0 ? 100 * seconds / wall : 0.0,
+                     frames > 0 ? 1000 * seconds / frames : 0.0);
+    };
     double hostOwn = 0;
     for (int stage = 0; stage < kStageCount; ++stage) {
-        const double seconds = times.seconds[stage];
-        if (stage != kFilterProc) hostOwn += seconds;
-        std::fprintf(stderr, "  %-12s %9.3f s %6.1f %%  %8.2f ms/frame\n", kStageNames[stage], seconds,
-                     total > 0 ? 100 * seconds / total : 0.0, frames > 0 ? 1000 * seconds / frames : 0.0);
+        if (stage != kFilterProc) hostOwn += report.busy.seconds[stage];
+        line(kStageNames[stage], report.busy.seconds[stage]);
     }
-    std::fprintf(stderr, "  %-12s %9.3f s %6.1f %%\n", "host's own", hostOwn, total > 0 ? 100 * hostOwn / total : 0.0);
+    line("host's own, overlapped", hostOwn);
+    line("FilterProc waits input", report.waitForInput);
+    line("FilterProc waits output", report.waitForOutput);
 }
 
 // The probe's frame: small, odd-sized, and padded unless --max-w says
@@ -242,7 +252,6 @@ int Run(const Options& options) {
         throw UsageError("--max-w " + std::to_string(rowLength) + " is shorter than the picture's width " +
                          std::to_string(source.width()));
     }
-    YcFrame frame, temp, before;
 
     // The plug-in opens its effect by a bare name from its own folder.
     fs::current_path(Utf8Path(pluginPath).parent_path());
@@ -256,53 +265,49 @@ int Run(const Options& options) {
     }
 
     const double startUp = SecondsSince(start);
-    const Clock::time_point loopStart = Clock::now();
-    StageTimes times;
     Progress progress(!options.quiet);
-    int frames = 0;
     // Replaces its target only with the run's success, like the output.
     std::optional<OutputFile> comparison;
+    PipelineSettings pipeline;
+    pipeline.rowLength = rowLength;
+    // A PNG holds one picture.
+    pipeline.maxFrames = sink.kind() == FileKind::kPng ? 1 : 0;
+    pipeline.stopRequested = [] { return StopSignal() != 0; };
+    if (!options.compare.empty()) {
+        pipeline.firstFrameFiltered = [&](const YcFrame& before, const YcFrame& after) {
+            comparison.emplace(options.compare, comparePath);
+            WriteComparison(*comparison, before, after);
+        };
+    }
+    pipeline.frameWritten = [&](int done) { progress.FrameDone(done, source.frameCount()); };
+    const PipelineReport report = RunPipeline(source, sink, filter, pipeline);
+    progress.Finish(report.framesWritten, source.frameCount());
     try {
-        while (!StopSignal() && source.Next(frame, rowLength, times)) {
-            if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
-            if (!options.compare.empty() && frames == 0) before = frame;
-            if (!times.Time(kFilterProc, [&] { return filter.Process(frame, temp, frames, source.frameCount()); })) {
-                progress.Finish(frames, source.frameCount());
-                std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n", frames,
-                             frame.width, frame.height);
-                StopSink(sink);
-                return kPluginFailure;
-            }
-            if (!options.compare.empty() && frames == 0) {
-                comparison.emplace(options.compare, comparePath);
-                WriteComparison(*comparison, before, frame);
-            }
-            sink.Write(frame, times);
-            ++frames;
-            progress.FrameDone(frames, source.frameCount());
-            if (sink.kind() == FileKind::kPng) break;
+        if (report.error) std::rethrow_exception(report.error);
+        if (report.failedFrame >= 0) {
+            std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n",
+                         report.failedFrame, source.width(), source.height());
+            StopSink(sink);
+            return kPluginFailure;
         }
-        progress.Finish(frames, source.frameCount());
-        if (const int signal = StopSignal()) {
+        if (report.stopped) {
+            const int signal = StopSignal() ? StopSignal() : SIGINT;
             std::fprintf(stderr, "kelo-host: stopped by %s after %d frame%s\n", signal == SIGINT ? "SIGINT" : "SIGTERM",
-                         frames, frames == 1 ? "" : "s");
+                         report.framesWritten, report.framesWritten == 1 ? "" : "s");
             StopSink(sink);
             return 128 + signal;
         }
         sink.Finish();
         if (comparison) comparison->Commit();
     } catch (...) {
-        progress.Finish(frames, source.frameCount());
         const int status = ReportFailure();
         StopSink(sink);
         return status;
     }
-    if (frames == 0 && source.y4mInfo()) {
+    if (report.framesWritten == 0 && source.y4mInfo()) {
         Note(options, options.input + " holds no frames: " + outputName + " has the stream header alone");
     }
-    if (options.stats) {
-        PrintStats(times, frames, source.width(), source.height(), startUp, SecondsSince(loopStart));
-    }
+    if (options.stats) PrintStats(report, source.width(), source.height(), startUp);
     return kDone;
 }
 
@@ -330,6 +335,8 @@ int main(int argc, char** argv) {
     // A closed pipe downstream is an output error like any other, reported
     // after FilterExit, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    // So is a file grown past the user's size limit.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     InstallStopSignals();
     Options options;

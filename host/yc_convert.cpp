@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr double kYcWhite = 4096.0;
@@ -78,6 +82,19 @@ YcConverter::YcConverter(const PictureFormat& format) : format_(format) {
         lumaToYc_[code] = ClampToInt16((code - lumaLow) * kYcWhite / lumaSpan);
         chromaToYc_[code] = ClampToInt16((code - chromaMid) * kYcChroma / chromaHalfSpan);
     }
+    // The tables' formulas over 4096, with 2048 added for the rounding: exact
+    // whenever every product fits (the spans below are whole numbers).
+    const int64_t lumaMultiplier = int64_t(lumaSpan), chromaMultiplier = int64_t(chromaHalfSpan * 2);
+    const int64_t lumaOffset = int64_t(lumaLow * kYcWhite) + 2048, chromaOffset = int64_t(chromaMid * kYcWhite) + 2048;
+    const auto fits = [](int64_t multiplier, int64_t offset) {
+        return std::max(-INT16_MIN * multiplier - offset, INT16_MAX * multiplier + offset) <= INT32_MAX;
+    };
+    if (lumaMultiplier == lumaSpan && chromaMultiplier == chromaHalfSpan * 2 && fits(lumaMultiplier, lumaOffset) &&
+        fits(chromaMultiplier, chromaOffset)) {
+        affine_ = true;
+        lumaCode_ = Affine{int32_t(lumaMultiplier), int32_t(lumaOffset)};
+        chromaCode_ = Affine{int32_t(chromaMultiplier), int32_t(chromaOffset)};
+    }
     ycToLuma_.resize(65536);
     ycToChroma_.resize(65536);
     for (int yc = INT16_MIN; yc <= INT16_MAX; ++yc) {
@@ -97,6 +114,27 @@ void YcConverter::ToYc(const Picture& picture, YcFrame& frame) const {
 }
 
 void YcConverter::FromYc(const YcFrame& frame, Picture& picture) const {
+    if (!affine_ || format_.model == ColourModel::Rgb) {
+        FromYcByTables(frame, picture);
+        return;
+    }
+    ShapePicture(frame, picture);
+    if (format_.depth > 8) PlanesFromYcAffine(frame, picture, picture.samples16.data());
+    else PlanesFromYcAffine(frame, picture, picture.samples8.data());
+}
+
+void YcConverter::FromYcByTables(const YcFrame& frame, Picture& picture) const {
+    ShapePicture(frame, picture);
+    if (format_.model == ColourModel::Rgb) {
+        if (format_.depth > 8) RgbFromYcFrame(frame, picture.samples16.data());
+        else RgbFromYcFrame(frame, picture.samples8.data());
+    } else {
+        if (format_.depth > 8) PlanesFromYc(frame, picture, picture.samples16.data());
+        else PlanesFromYc(frame, picture, picture.samples8.data());
+    }
+}
+
+void YcConverter::ShapePicture(const YcFrame& frame, Picture& picture) const {
     picture.width = frame.width;
     picture.height = frame.height;
     picture.format = format_;
@@ -107,13 +145,6 @@ void YcConverter::FromYc(const YcFrame& frame, Picture& picture) const {
     } else {
         picture.samples8.resize(count);
         picture.samples16.clear();
-    }
-    if (format_.model == ColourModel::Rgb) {
-        if (format_.depth > 8) RgbFromYcFrame(frame, picture.samples16.data());
-        else RgbFromYcFrame(frame, picture.samples8.data());
-    } else {
-        if (format_.depth > 8) PlanesFromYc(frame, picture, picture.samples16.data());
-        else PlanesFromYc(frame, picture, picture.samples8.data());
     }
 }
 
@@ -174,6 +205,138 @@ void YcConverter::PlanesFromYc(const YcFrame& frame, const Picture& picture, Sam
             cbRow[cx] = Sample(ycToChroma_[uint16_t(RoundedMean(cbSum, xLog2 + yLog2))]);
             crRow[cx] = Sample(ycToChroma_[uint16_t(RoundedMean(crSum, xLog2 + yLog2))]);
         }
+    }
+}
+
+namespace {
+
+// A multiplier of 16 bits lets the products widen from 16-bit lanes, which
+// SSE2 multiplies directly; 32-bit lanes it can only multiply in halves.
+template <typename Sample, typename Multiplier>
+void AffineRowWith(const int16_t* __restrict in, int count, Multiplier multiplier, int32_t offset, int maxCode,
+                   Sample* __restrict out) {
+    for (int x = 0; x < count; ++x) {
+        out[x] = Sample(std::clamp((int32_t(in[x]) * int32_t(multiplier) + offset) >> 12, 0, maxCode));
+    }
+}
+
+template <typename Sample>
+void AffineRow(const int16_t* in, int count, int32_t multiplier, int32_t offset, int maxCode, Sample* out) {
+    if (multiplier <= INT16_MAX) AffineRowWith(in, count, int16_t(multiplier), offset, maxCode, out);
+    else AffineRowWith(in, count, multiplier, offset, maxCode, out);
+}
+
+#ifdef __x86_64__
+// Eight pixels are three 16-byte loads; byte shuffles pick each component's
+// words out of the three, which the compiler cannot do with SSE2 alone. For
+// each of Y, Cb and Cr and each load: the word of the load that lands at each
+// output position, or -1.
+constexpr int8_t kWordFrom[3][3][8] = {
+    {{0, 3, 6, -1, -1, -1, -1, -1}, {-1, -1, -1, 1, 4, 7, -1, -1}, {-1, -1, -1, -1, -1, -1, 2, 5}},
+    {{1, 4, 7, -1, -1, -1, -1, -1}, {-1, -1, -1, 2, 5, -1, -1, -1}, {-1, -1, -1, -1, -1, 0, 3, 6}},
+    {{2, 5, -1, -1, -1, -1, -1, -1}, {-1, -1, 0, 3, 6, -1, -1, -1}, {-1, -1, -1, -1, -1, 1, 4, 7}},
+};
+
+// Returns how many pixels it split.
+__attribute__((target("ssse3"))) int SplitRowSsse3(const PIXEL_YC* in, int count, int16_t* y, int16_t* cb,
+                                                    int16_t* cr) {
+    __m128i masks[3][3];
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < 3; ++v) {
+            alignas(16) int8_t bytes[16];
+            for (int k = 0; k < 8; ++k) {
+                const int8_t word = kWordFrom[c][v][k];
+                bytes[2 * k] = word < 0 ? int8_t(-128) : int8_t(2 * word);
+                bytes[2 * k + 1] = word < 0 ? int8_t(-128) : int8_t(2 * word + 1);
+            }
+            masks[c][v] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+        }
+    }
+    int16_t* const out[3] = {y, cb, cr};
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const auto* at = reinterpret_cast<const __m128i*>(in + x);
+        const __m128i loads[3] = {_mm_loadu_si128(at), _mm_loadu_si128(at + 1), _mm_loadu_si128(at + 2)};
+        for (int c = 0; c < 3; ++c) {
+            const __m128i words = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(loads[0], masks[c][0]), _mm_shuffle_epi8(loads[1], masks[c][1])),
+                _mm_shuffle_epi8(loads[2], masks[c][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out[c] + x), words);
+        }
+    }
+    return x;
+}
+#endif
+
+void SplitRow(const PIXEL_YC* __restrict in, int count, int16_t* __restrict y, int16_t* __restrict cb,
+              int16_t* __restrict cr) {
+    int x = 0;
+#ifdef __x86_64__
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) x = SplitRowSsse3(in, count, y, cb, cr);
+#endif
+    for (; x < count; ++x) {
+        y[x] = in[x].y;
+        cb[x] = in[x].cb;
+        cr[x] = in[x].cr;
+    }
+}
+
+// The means of horizontal pairs over one row, or over two rows when
+// `twoRows` is 1 (`bottom` is then the second), halves away from zero.
+void MeanOfPairs(const int16_t* __restrict top, const int16_t* __restrict bottom, int twoRows, int pairs,
+                 int16_t* __restrict out) {
+    const int log2Count = 1 + twoRows, half = 1 << twoRows;
+    for (int cx = 0; cx < pairs; ++cx) {
+        const int sum = top[2 * cx] + top[2 * cx + 1] + twoRows * (bottom[2 * cx] + bottom[2 * cx + 1]);
+        const int sign = sum >> 31;  // 0 or -1
+        out[cx] = int16_t(((((sum ^ sign) - sign + half) >> log2Count) ^ sign) - sign);
+    }
+}
+
+}  // namespace
+
+// PlanesFromYc in arithmetic, a chroma row at a time, with the frame's
+// interleaved Y, Cb and Cr first split into rows of their own: plain loops
+// over arrays, which the compiler vectorises.
+template <typename Sample>
+void YcConverter::PlanesFromYcAffine(const YcFrame& frame, const Picture& picture, Sample* samples) const {
+    const int w = picture.width, h = picture.height;
+    const int cw = picture.ChromaWidth(), ch = picture.ChromaHeight();
+    const int xShift = format_.chroma == Chroma::k444 ? 0 : 1;
+    const int yShift = format_.chroma == Chroma::k420 ? 1 : 0;
+    const int maxCode = (1 << format_.depth) - 1;
+    Sample* lumaPlane = samples;
+    Sample* cbPlane = lumaPlane + size_t(w) * h;
+    Sample* crPlane = cbPlane + size_t(cw) * ch;
+    std::vector<int16_t> rows(size_t(w) * 6 + 2);
+    int16_t* const luma = rows.data();
+    int16_t* const cb[2] = {luma + w, luma + 3 * w};
+    int16_t* const cr[2] = {luma + 2 * w, luma + 4 * w};
+    int16_t* const cbMean = luma + 5 * w;
+    int16_t* const crMean = cbMean + (w + 1) / 2;
+    for (int cy = 0; cy < ch; ++cy) {
+        const int y0 = cy << yShift, rowCount = y0 + 1 < h ? 1 << yShift : 1;
+        for (int r = 0; r < rowCount; ++r) {
+            SplitRow(frame.Row(y0 + r), w, luma, cb[r], cr[r]);
+            AffineRow(luma, w, lumaCode_.multiplier, lumaCode_.offset, maxCode, lumaPlane + size_t(y0 + r) * w);
+        }
+        const int16_t* cbRow = cb[0];
+        const int16_t* crRow = cr[0];
+        if (xShift) {
+            // At an odd right or bottom edge a sample covers fewer pixels.
+            const int twoRows = rowCount - 1, pairs = w / 2;
+            MeanOfPairs(cb[0], cb[twoRows], twoRows, pairs, cbMean);
+            MeanOfPairs(cr[0], cr[twoRows], twoRows, pairs, crMean);
+            if (pairs < cw) {
+                cbMean[pairs] = int16_t(RoundedMean(cb[0][w - 1] + twoRows * cb[twoRows][w - 1], twoRows));
+                crMean[pairs] = int16_t(RoundedMean(cr[0][w - 1] + twoRows * cr[twoRows][w - 1], twoRows));
+            }
+            cbRow = cbMean;
+            crRow = crMean;
+        }
+        AffineRow(cbRow, cw, chromaCode_.multiplier, chromaCode_.offset, maxCode, cbPlane + size_t(cy) * cw);
+        AffineRow(crRow, cw, chromaCode_.multiplier, chromaCode_.offset, maxCode, crPlane + size_t(cy) * cw);
     }
 }
 

@@ -22,8 +22,18 @@ public:
     void ToYc(const Picture& picture, YcFrame& frame) const;
     // Shapes `picture` after the frame and this converter's format.
     void FromYc(const YcFrame& frame, Picture& picture) const;
+    // The same through the tables alone: what FromYc must match exactly.
+    void FromYcByTables(const YcFrame& frame, Picture& picture) const;
 
 private:
+    // code = clamp((yc * multiplier + offset) >> 12): the tables' values in
+    // integer arithmetic, which the compiler can vectorise.
+    struct Affine {
+        int32_t multiplier = 0, offset = 0;
+    };
+    void ShapePicture(const YcFrame& frame, Picture& picture) const;
+    template <typename Sample>
+    void PlanesFromYcAffine(const YcFrame& frame, const Picture& picture, Sample* samples) const;
     template <typename Sample>
     void PlanesToYc(const Sample* samples, const Picture& picture, YcFrame& frame) const;
     template <typename Sample>
@@ -39,4 +49,7 @@ private:
     std::vector<uint16_t> ycToLuma_;    // by YC value as uint16
     std::vector<uint16_t> ycToChroma_;  // by YC value as uint16
     std::vector<double> rgbLevel_;      // by code: 0..1
+    // Set where the products fit in 32 bits (all but 16-bit full range).
+    bool affine_ = false;
+    Affine lumaCode_, chromaCode_;
 };

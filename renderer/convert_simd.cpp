@@ -211,26 +211,39 @@ __attribute__((target("avx2"))) inline __m256i WordsOfFourTexels(const float* te
                                     _MM_SHUFFLE(3, 1, 2, 0));
 }
 
-// Each 16-byte store carries two pixels (12 bytes) and four bytes of zeros that
-// the next store overwrites; the last one lands on the pixel after the eight,
-// so the loop stops while one is left for the caller to write.
+// Eight pixels are 48 bytes, three aligned 16-byte blocks: byte shifts join
+// the pairs of pixels that the shuffle leaves in 12 bytes of each lane, and
+// the blocks are streamed, so the host's rows are written without being read
+// in first (narrower stores pull every line into the cache before changing
+// it). Starts at `first`, where the pixels start on 16 bytes; returns where
+// it stopped.
 __attribute__((target("avx2"))) int32_t RowBufToPixelsAvx2(const float* texels,
-                                                           PIXEL_YC* pixels, int32_t width) {
+                                                           PIXEL_YC* pixels, int32_t first,
+                                                           int32_t width) {
     const __m256i drop = _mm256_setr_epi8(2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1,
                                           2, 3, 4, 5, 6, 7, 10, 11, 12, 13, 14, 15, -1, -1, -1, -1);
-    int32_t i = 0;
-    for (; i + 8 < width; i += 8) {
-        char* bytes = reinterpret_cast<char*>(pixels + i);
-        for (int quad = 0; quad < 2; ++quad) {
-            const __m256i words =
-                _mm256_shuffle_epi8(WordsOfFourTexels(texels + 4 * (i + 4 * quad)), drop);
-            char* at = bytes + 24 * quad;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(words));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 12),
-                             _mm256_extracti128_si256(words, 1));
-        }
+    int32_t i = first;
+    for (; i + 8 <= width; i += 8) {
+        const __m256i low = _mm256_shuffle_epi8(WordsOfFourTexels(texels + 4 * i), drop);
+        const __m256i high = _mm256_shuffle_epi8(WordsOfFourTexels(texels + 4 * (i + 4)), drop);
+        const __m128i a = _mm256_castsi256_si128(low), b = _mm256_extracti128_si256(low, 1);
+        const __m128i c = _mm256_castsi256_si128(high), d = _mm256_extracti128_si256(high, 1);
+        auto* at = reinterpret_cast<__m128i*>(pixels + i);
+        _mm_stream_si128(at, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_stream_si128(at + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_stream_si128(at + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
     }
     return i;
+}
+
+// Pixels before the first that starts on 16 bytes (every eighth one does,
+// as pixels are 6 bytes on an even address); -1 on an odd address.
+int32_t PixelsBeforeAlignment(const PIXEL_YC* pixels) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(pixels);
+    for (int32_t k = 0; k < 8; ++k) {
+        if ((address + 6 * uintptr_t(k)) % 16 == 0) return k;
+    }
+    return -1;
 }
 
 #endif
@@ -311,11 +324,18 @@ void F16ToYcSimd(PIXEL_YC* pixels, const D3DXFLOAT16* texels, int32_t rowTexels,
         PIXEL_YC* target = pixels + static_cast<ptrdiff_t>(r) * pitch;
         int32_t done = 0;
 #ifdef __x86_64__
-        if (avx2) done = RowBufToPixelsAvx2(rowBuf, target, width);
+        const int32_t lead = avx2 ? PixelsBeforeAlignment(target) : -1;
+        if (lead >= 0 && lead + 8 <= width) {
+            TexelsToPixels<Access::kAligned>(rowBuf, target, lead, scales);
+            done = RowBufToPixelsAvx2(rowBuf, target, lead, width);
+        }
 #endif
         TexelsToPixels<Access::kAligned>(rowBuf + 4 * done, target + done, width - done, scales);
         _mm_empty();
     }
+    // The streamed rows are weakly ordered: one fence before the caller, or
+    // another thread it hands the frame to, reads them.
+    _mm_sfence();
     _mm_empty();
 }
 

@@ -404,8 +404,11 @@ HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* pSourceTexture,
     Prepare(&destination->image(), VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
     vkCmdCopyBufferToImage(Commands(), source->hostBuffer(), destination->image().image,
                            VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+    // Queued with the passes that follow, as Direct3D 9 queues it: locking
+    // or releasing either texture waits for the copy.
+    source->MarkUsed();
     destination->MarkUsed();
-    return Flush();
+    return D3D_OK;
 }
 
 HRESULT Device::GetRenderTargetData(IDirect3DSurface9* pRenderTarget,
@@ -450,7 +453,9 @@ HRESULT Device::BeginScene() {
 HRESULT Device::EndScene() {
     if (!inScene_) return D3DERR_INVALIDCALL;
     inScene_ = false;
-    return Flush();
+    // The passes run with whatever reads their results back; one submission
+    // and one wait a frame.
+    return D3D_OK;
 }
 
 HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,

@@ -322,6 +322,41 @@ TEST_F(KeloHost, KelosPluginRefusesPicturesBeyondItsSizeBeforeDecodingThem) {
     EXPECT_FALSE(fs::exists(Path("out.y4m")));
 }
 
+// A failure with frames in flight on both sides of FilterProc, in the plug-in
+// and then in the output: the frames before it are kept whole and in order,
+// and FilterExit runs once, on FilterInit's thread.
+TEST_F(KeloHost, AFailureMidStreamKeepsTheWholeFramesBeforeItInOrder) {
+    WriteClip("in.y4m", 12);
+    std::string header;
+    std::getline(std::ifstream(Path("in.y4m")), header);
+    const size_t headerBytes = header.size() + 1;
+    const size_t frameBytes = (fs::file_size(Path("in.y4m")) - headerBytes) / 12;
+    const std::string mark = "KELO_TEST_EXIT_MARK=" + Path("exit.mark").string();
+    const auto expectFirstFrames = [&](size_t count, const std::string& what) {
+        EXPECT_FALSE(fs::exists(Path("out.y4m"))) << what;
+        const std::vector<Picture> frames = ReadClip("out.y4m.partial");
+        ASSERT_EQ(frames.size(), count) << what;
+        for (size_t i = 0; i < count; ++i) EXPECT_EQ(frames[i].samples8[0], 16 + i) << what << ", frame " << i;
+        EXPECT_EQ(fs::file_size(Path("out.y4m.partial")), headerBytes + count * frameBytes) << what;
+        std::ifstream file(Path("exit.mark"));
+        std::stringstream calls;
+        calls << file.rdbuf();
+        EXPECT_EQ(calls.str(), "exit\n") << what;
+        fs::remove(Path("exit.mark"));
+        fs::remove(Path("out.y4m.partial"));
+    };
+
+    EXPECT_EQ(Run("in.y4m out.y4m", "KELO_TEST_FAIL=proc:5 " + mark), 2);
+    EXPECT_NE(errors.find("FilterProc failed on frame 5"), std::string::npos) << errors;
+    expectFirstFrames(5, "FilterProc failing");
+
+    // Room for the stream header and seven and a half frames.
+    const size_t limit = headerBytes + 7 * frameBytes + frameBytes / 2;
+    EXPECT_EQ(Run("in.y4m out.y4m", mark + " prlimit --fsize=" + std::to_string(limit)), 1);
+    EXPECT_NE(errors.find("out.y4m: cannot write"), std::string::npos) << errors;
+    expectFirstFrames(7, "the output failing");
+}
+
 TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
     const struct {
         std::string arguments, message;
@@ -375,8 +410,8 @@ TEST_F(KeloHost, DescribesWithoutStartingTheFilterAndHelps) {
 TEST_F(KeloHost, StatsNameEveryStage) {
     WriteClip("in.y4m", 2);
     ASSERT_EQ(Run("--stats in.y4m out.y4m"), 0) << errors;
-    for (const char* stage :
-         {"2 frames of 33x17", "decode", "to YC", "FilterProc", "from YC", "encode", "host's own"}) {
+    for (const char* stage : {"2 frames of 33x17", "decode", "to YC", "FilterProc", "from YC", "encode", "host's own",
+                              "FilterProc waits input", "FilterProc waits output"}) {
         EXPECT_NE(errors.find(stage), std::string::npos) << stage << " missing from:\n" << errors;
     }
 }
@@ -442,10 +477,21 @@ TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
         close(pipeEnds[0]);
         if (chdir(Path("").c_str()) != 0) _exit(127);
         setenv("KELO_TEST_EXIT_MARK", exitMark.c_str(), 1);
+        setenv("KELO_TEST_ANY_ORDER", "1", 1);
         execl(KELO_HOST_PATH, "kelo-host", "--plugin", KELO_TEST_PLUGIN_PATH, "--preview", "in.y4m", nullptr);
         _exit(127);
     }
     close(pipeEnds[1]);
+    // A failed expectation must not leave the server running.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{pid};
     std::FILE* out = fdopen(pipeEnds[0], "r");
     char line[256] = {};
     ASSERT_TRUE(std::fgets(line, sizeof line, out));
@@ -482,6 +528,7 @@ TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
     kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    reaper.pid = 0;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_TRUE(fs::exists(Path("exit.mark")));
 }

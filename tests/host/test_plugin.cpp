@@ -6,15 +6,18 @@
 // It also checks what kelo relies on from its host, failing FilterInit or
 // FilterProc when the host gets it wrong, and takes orders from the
 // environment: KELO_TEST_FAIL=init or proc:N makes that call fail, and
-// KELO_TEST_EXIT_MARK=PATH makes FilterExit create PATH; KELO_TEST_SIGNAL=N
-// sends the process SIGTERM while frame N is in hand (KELO_TEST_SIGNALS
-// times, once by default).
+// KELO_TEST_EXIT_MARK=PATH makes FilterExit add a line to PATH ("exit", or
+// "exit on another thread" when the host called it from a thread other
+// than FilterInit's); KELO_TEST_SIGNAL=N sends the process SIGTERM while
+// frame N is in hand (KELO_TEST_SIGNALS times, once by default). Frames must
+// come in order unless KELO_TEST_ANY_ORDER is set, as a seeking preview asks.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "plugin/filter.h"
 
@@ -56,20 +59,32 @@ std::filesystem::path OwnFolder() {
 #endif
 }
 
+// The editor calls all three from one thread, frames one at a time in
+// order.
+std::thread::id g_initThread;
+int g_nextFrame = 0;
+
 BOOL __cdecl TestInit(FILTER* fp) {
+    g_initThread = std::this_thread::get_id();
+    g_nextFrame = 0;
     if (FailRequested("init") || !fp->hwnd || std::filesystem::current_path() != OwnFolder()) return FALSE;
     return TRUE;
 }
 
 BOOL __cdecl TestExit(FILTER*) {
     if (const char* mark = std::getenv("KELO_TEST_EXIT_MARK")) {
-        if (std::FILE* file = std::fopen(mark, "w")) std::fclose(file);
+        if (std::FILE* file = std::fopen(mark, "a")) {
+            std::fputs(std::this_thread::get_id() == g_initThread ? "exit\n" : "exit on another thread\n", file);
+            std::fclose(file);
+        }
     }
     return TRUE;
 }
 
 BOOL __cdecl TestProc(FILTER* fp, FILTER_PROC_INFO* fpip) {
     if (FailRequested("proc:" + std::to_string(fpip->frame))) return FALSE;
+    if (std::this_thread::get_id() != g_initThread) return FALSE;
+    if (!std::getenv("KELO_TEST_ANY_ORDER") && fpip->frame != g_nextFrame++) return FALSE;
     if (const char* at = std::getenv("KELO_TEST_SIGNAL"); at && std::atoi(at) == fpip->frame) {
         const char* times = std::getenv("KELO_TEST_SIGNALS");
         for (int i = 0; i < (times ? std::atoi(times) : 1); ++i) std::raise(SIGTERM);

@@ -140,3 +140,36 @@ TEST(YcConvert, SubsamplingAveragesTheCoveredPixelsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// FromYc's arithmetic against the tables, over every 16-bit value of Y, Cb
+// and Cr (odd multipliers walk them all) in every layout, range and depth,
+// with odd sizes for the edge samples that cover fewer pixels.
+TEST(YcConvert, FromYcMatchesTheTablesForEveryValue) {
+    for (int depth : {8, 10, 12, 16}) {
+        for (bool fullRange : {false, true}) {
+            for (Chroma chroma : {Chroma::k420, Chroma::k422, Chroma::k444}) {
+                for (auto [w, h] : {std::pair{331, 199}, std::pair{33, 17}, std::pair{1, 1}}) {
+                    YcFrame frame;
+                    frame.Resize(w, h, w + 5);
+                    for (int y = 0; y < h; ++y) {
+                        for (int x = 0; x < w; ++x) {
+                            const int i = y * w + x;
+                            frame.Row(y)[x] = PIXEL_YC{int16_t(i), int16_t(i * 7 + 3), int16_t(i * 13 + 5)};
+                        }
+                    }
+                    const YcConverter converter({ColourModel::YCbCr, chroma, depth, fullRange});
+                    Picture fast, tables;
+                    converter.FromYc(frame, fast);
+                    converter.FromYcByTables(frame, tables);
+                    EXPECT_TRUE(fast.samples8 == tables.samples8 && fast.samples16 == tables.samples16)
+                        << "depth " << depth << (fullRange ? " full" : " limited") << ", chroma " << int(chroma)
+                        << ", " << w << "x" << h;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
