@@ -12,9 +12,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <csignal>
-#include <unistd.h>
-
 #include "host/byte_stream.h"
 #include "host/png_io.h"
 #include "host/y4m.h"
