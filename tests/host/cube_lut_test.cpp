@@ -9,19 +9,11 @@
 
 #include "host/byte_stream.h"
 #include "host/png_io.h"
+#include "tests/host/stream_test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-Picture ReadPicture(const fs::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    EXPECT_TRUE(file) << path;
-    ByteInput input(file, path.string());
-    Picture picture = ReadPng(input);
-    std::fclose(file);
-    return picture;
-}
 
 double Psnr(const Picture& a, const Picture& b) {
     EXPECT_EQ(a.samples8.size(), b.samples8.size());

@@ -14,6 +14,7 @@
 
 #include "host/byte_stream.h"
 #include "host/png_io.h"
+#include "tests/host/stream_test_support.h"
 #include "host/y4m.h"
 #ifdef KELO_HAVE_PREVIEW
 #include <httplib.h>
@@ -103,15 +104,6 @@ protected:
 private:
     fs::path dir_;
 };
-
-Picture ReadPicture(const fs::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    EXPECT_TRUE(file) << path;
-    ByteInput input(file, path.string());
-    Picture picture = ReadPng(input);
-    std::fclose(file);
-    return picture;
-}
 
 TEST_F(KeloHost, CorrectsTheChartAndWritesTheBeforeAndAfterPicture) {
     ASSERT_EQ(Run("--set 'Y(offs)=100' --set 'Cb(offs)=-50' --compare cmp.png"), 0) << errors;

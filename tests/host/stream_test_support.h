@@ -1,9 +1,16 @@
-// Temporary files holding given bytes, for the readers and writers.
+// Temporary files holding given bytes, for the readers and writers, and the
+// pictures the program writes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
+
+#include "host/byte_stream.h"
+#include "host/png_io.h"
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -23,4 +30,13 @@ inline std::string ContentsOf(std::FILE* file) {
     char buffer[4096];
     while (size_t got = std::fread(buffer, 1, sizeof buffer, file)) bytes.append(buffer, got);
     return bytes;
+}
+
+inline Picture ReadPicture(const std::filesystem::path& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    EXPECT_TRUE(file) << path;
+    ByteInput input(file, path.string());
+    Picture picture = ReadPng(input);
+    std::fclose(file);
+    return picture;
 }
