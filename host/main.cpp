@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "host/cube_lut.h"
-#include "host/filter_plugin.h"
-#include "host/frame_files.h"
-#include "host/options.h"
-#include "host/output_file.h"
-#include "host/pipeline.h"
-#include "host/preview.h"
-#include "host/probe.h"
-#include "host/settings_file.h"
-#include "host/stage_times.h"
-#include "host/utf8_path.h"
+#include "host/lut/cube_lut.h"
+#include "host/filter/filter_plugin.h"
+#include "host/frame_loop/frame_files.h"
+#include "host/command_line/options.h"
+#include "host/files/output_file.h"
+#include "host/frame_loop/pipeline.h"
+#include "host/preview/preview.h"
+#include "host/filter/probe.h"
+#include "host/command_line/settings_file.h"
+#include "host/frame_loop/stage_times.h"
+#include "host/files/utf8_path.h"
 #include "plugin/version.h"
 
 #ifdef _WIN32

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "host/yc_convert.h"
+#include "host/picture/yc_convert.h"
 
 namespace {
 

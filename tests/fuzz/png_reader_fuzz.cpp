@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "host/png_io.h"
-#include "host/yc_convert.h"
+#include "host/picture/png_io.h"
+#include "host/picture/yc_convert.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");

@@ -12,10 +12,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/byte_stream.h"
-#include "host/png_io.h"
+#include "host/files/byte_stream.h"
+#include "host/picture/png_io.h"
 #include "tests/host/stream_test_support.h"
-#include "host/y4m.h"
+#include "host/picture/y4m.h"
 #ifdef KELO_HAVE_PREVIEW
 #include <httplib.h>
 #endif

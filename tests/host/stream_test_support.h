@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "host/byte_stream.h"
-#include "host/png_io.h"
+#include "host/files/byte_stream.h"
+#include "host/picture/png_io.h"
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }

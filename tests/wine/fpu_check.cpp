@@ -2,7 +2,7 @@
 // the filter must leave that thread's x87 precision as it found it.
 #include <cstdio>
 
-#include "host/filter_plugin.h"
+#include "host/filter/filter_plugin.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "host/pe_imports.h"
-#include "host/report_capture.h"
+#include "host/filter/pe_imports.h"
+#include "host/filter/report_capture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // this: it always calls the real functions.
 #include "platform/win32/report_sink.h"
 
-#include "host/pe_imports.h"
+#include "host/filter/pe_imports.h"
 
 namespace {
 

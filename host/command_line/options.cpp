@@ -1,0 +1,126 @@
+#include "host/command_line/options.h"
+
+#include <charconv>
+
+#include "host/lut/cube_lut.h"
+
+const char kUsage[] =
+    "usage: kelo-host [options] [INPUT [OUTPUT]]\n"
+    "  INPUT    .y4m or .png file, or - for standard input; none: the built-in test chart\n"
+    "  OUTPUT   .y4m or .png, chosen by extension; - writes standard output in the input's format;\n"
+    "           default: kelo-out.png (chart or PNG input) or kelo-out.y4m\n"
+    "  --plugin PATH        the plug-in (default: kelo.auf beside this program)\n"
+    "  --set NAME=VALUE     a track bar (integer in its range) or check box (0 or 1) by its name;\n"
+    "                       repeatable\n"
+    "  --settings FILE      read NAME=VALUE lines ('#' starts a comment); every --set overrides them\n"
+    "  --save-settings FILE write the settings in effect to FILE, and no frames\n"
+    "  --cube FILE.cube     write the correction as a 3D LUT (.cube), and no frames\n"
+    "  --cube-size N        the LUT's points along each axis, 2 to 65 (default 33)\n"
+    "  --preview            serve a live settings page on 127.0.0.1 and print its URL; Ctrl-C ends it\n"
+    "  --port N             the preview's port (default: a free one)\n"
+    "  --describe           print the plug-in's settings and exit\n"
+    "  --probe              Windows build: one padded frame through the plug-in, run in the current\n"
+    "                       directory; prints its results, reports and changes as a record\n"
+    "  --compare FILE.png   write the first frame before and after, side by side\n"
+    "  --max-w N            the row length of the host's frame buffer (default: width + 64)\n"
+    "  --stats              print the time of each stage and the frame rate at the end\n"
+    "  --quiet              no progress or notes on standard error\n"
+    "  -h, --help           this text\n"
+    "  --version            the program's version\n"
+    "A regular output file is replaced only when complete; a Y4M output that stops early keeps\n"
+    "its whole frames in OUTPUT.partial. An output that is the input file is refused.\n"
+    "exit status: 0 done; 1 usage, input or output error; 2 the plug-in failed;\n"
+    "128 + the signal when stopped by SIGINT or SIGTERM\n";
+
+namespace {
+
+// The longest row the host offers, matching the largest picture it reads.
+constexpr int kMaxRowLength = 16384 + 4096;
+
+}  // namespace
+
+Options ParseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        const bool isOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
+        if (!isOption) {
+            if (argument.empty()) throw UsageError("empty file name");
+            positional.push_back(argument);
+            continue;
+        }
+        if (argument == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (argument.compare(0, 2, "--") != 0) throw UsageError("unknown option " + argument);
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value" and "--name value" are the same.
+        std::string value;
+        bool hasValue = false;
+        if (size_t equals = argument.find('='); equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument.resize(equals);
+            hasValue = true;
+        }
+        const auto takeValue = [&]() {
+            if (!hasValue && i + 1 < arguments.size()) value = arguments[++i];
+            else if (!hasValue) value.clear();
+            if (value.empty()) throw UsageError(argument + " needs a value");
+            return value;
+        };
+        const auto noValue = [&](bool& flag) {
+            if (hasValue) throw UsageError(argument + " takes no value");
+            flag = true;
+        };
+        const auto takeInteger = [&](int minimum, int maximum, const char* what) {
+            const std::string text = takeValue();
+            int number = 0;
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+            if (ec != std::errc() || end != text.data() + text.size() || number < minimum || number > maximum) {
+                throw UsageError(argument + " " + text + ": expected " + what + " from " + std::to_string(minimum) +
+                                 " to " + std::to_string(maximum));
+            }
+            return number;
+        };
+        if (argument == "--plugin") options.plugin = takeValue();
+        else if (argument == "--set") options.settings.push_back(takeValue());
+        else if (argument == "--settings") options.settingsFiles.push_back(takeValue());
+        else if (argument == "--save-settings") options.saveSettings = takeValue();
+        else if (argument == "--cube") options.cube = takeValue();
+        else if (argument == "--cube-size") options.cubeSize = takeInteger(2, kMaxCubeSize, "a size");
+        else if (argument == "--port") options.port = takeInteger(1, 65535, "a port");
+        else if (argument == "--compare") options.compare = takeValue();
+        else if (argument == "--max-w") {
+            options.maxWidth = takeInteger(1, kMaxRowLength, "a row length");
+        } else if (argument == "--describe") noValue(options.describe);
+        else if (argument == "--probe") noValue(options.probe);
+        else if (argument == "--preview") noValue(options.preview);
+        else if (argument == "--stats") noValue(options.stats);
+        else if (argument == "--quiet") noValue(options.quiet);
+        else if (argument == "--help") noValue(options.help);
+        else if (argument == "--version") noValue(options.version);
+        else throw UsageError("unknown option " + argument);
+    }
+    if (positional.size() > 2) throw UsageError("too many arguments: " + positional[2]);
+    if (positional.size() > 0) options.input = positional[0];
+    if (positional.size() > 1) options.output = positional[1];
+    if (options.cubeSize && options.cube.empty()) throw UsageError("--cube-size needs --cube");
+    if (options.port && !options.preview) throw UsageError("--port needs --preview");
+    const bool writesNoFrames = !options.cube.empty() || !options.saveSettings.empty();
+    if (writesNoFrames && options.preview) {
+        throw UsageError("--preview saves from its page; drop --cube and --save-settings");
+    }
+    if (writesNoFrames && (!positional.empty() || !options.compare.empty())) {
+        throw UsageError("--cube and --save-settings write no frames: no INPUT, OUTPUT or --compare with them");
+    }
+    if (options.preview && (positional.size() > 1 || !options.compare.empty())) {
+        throw UsageError("--preview shows its pictures in the browser: no OUTPUT or --compare with it");
+    }
+    return options;
+}

@@ -1,0 +1,362 @@
+#include "host/files/output_file.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "host/files/utf8_path.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Reason() { return std::strerror(errno); }
+
+// Temporary files the signal handler removes on a forced stop. Plain
+// buffers: the handler may read them at any moment.
+constexpr int kTempSlots = 4;
+constexpr size_t kTempPathMax = 4096;
+char g_tempPaths[kTempSlots][kTempPathMax];
+volatile std::sig_atomic_t g_tempInUse[kTempSlots];
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+int RegisterTemp(const std::string& path) {
+    if (path.size() >= kTempPathMax) return -1;
+    for (int slot = 0; slot < kTempSlots; ++slot) {
+        if (g_tempInUse[slot]) continue;
+        std::memcpy(g_tempPaths[slot], path.c_str(), path.size() + 1);
+        g_tempInUse[slot] = 1;
+        return slot;
+    }
+    return -1;
+}
+
+void ForgetTemp(const std::string& path) {
+    for (int slot = 0; slot < kTempSlots; ++slot) {
+        if (g_tempInUse[slot] && path == g_tempPaths[slot]) g_tempInUse[slot] = 0;
+    }
+}
+
+#ifdef _WIN32
+
+std::wstring Wide(const std::string& path) { return Utf8Path(path).wstring(); }
+
+// Devices ("NUL", "CON") and pipes open as something other than a disk file.
+bool IsRegularOrAbsent(const std::string& path) {
+    HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return true;
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                         GetFileInformationByHandle(handle, &information) &&
+                         !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(handle);
+    return regular;
+}
+
+std::FILE* CreateTemp(const std::string& beside, std::string& tempPath) {
+    const fs::path target = Utf8Path(beside);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = target.parent_path() /
+                                   (L"." + target.filename().wstring() + L".kelo-" +
+                                    std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt));
+        const int fd = _wopen(candidate.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return nullptr;
+        tempPath = Utf8String(candidate);
+        std::FILE* file = _fdopen(fd, "wb");
+        if (!file) {
+            _close(fd);
+            _wremove(candidate.c_str());
+        }
+        return file;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    errno = EACCES;
+    return false;
+}
+
+void RemoveFile(const std::string& path) { _wremove(Wide(path).c_str()); }
+bool CutTo(std::FILE* file, uint64_t size) { return _chsize_s(_fileno(file), int64_t(size)) == 0; }
+uint64_t Position(std::FILE* file) { return uint64_t(_ftelli64(file)); }
+bool SyncToDisk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
+
+std::FILE* OpenDirect(const std::string& path) {
+    return _wfopen(Wide(path).c_str(), L"wb");
+}
+
+// Only a disk file can be overwritten by reading it.
+bool Identify(HANDLE handle, uint64_t& device, uint64_t& inode) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle, &information)) {
+        return false;
+    }
+    device = information.dwVolumeSerialNumber;
+    inode = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return true;
+}
+
+bool IdentifyPath(const std::string& path, uint64_t& device, uint64_t& inode) {
+    HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool known = Identify(handle, device, inode);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return known;
+}
+
+bool IdentifyStream(int which, uint64_t& device, uint64_t& inode) {
+    return Identify(GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE), device, inode);
+}
+
+// Runs on a thread of its own. The first Ctrl+C asks for a stop; the next
+// one is left to the system, which ends the process.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || g_stopSignal != 0) return FALSE;
+    g_stopSignal = SIGINT;
+    return TRUE;
+}
+
+#else
+
+// The file a chain of symlinks ends at, existing or not: that is the file a
+// write through the link replaces.
+std::string ThroughLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status;
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+        std::error_code error;
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) return path;
+        path = target.is_absolute() ? target.string() : (fs::path(path).parent_path() / target).string();
+    }
+    return path;
+}
+
+bool IsRegularOrAbsent(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return true;
+    return S_ISREG(status.st_mode);
+}
+
+std::FILE* CreateTemp(const std::string& beside, std::string& tempPath) {
+    const fs::path target(beside);
+    std::string name = (target.parent_path() / ("." + target.filename().string() + ".kelo-XXXXXX")).string();
+    const int fd = mkstemp(name.data());
+    if (fd < 0) return nullptr;
+    tempPath = name;
+    // The replaced file keeps its mode (and owner, where allowed); a new one
+    // gets what a plain create would have given it.
+    struct stat status;
+    if (stat(beside.c_str(), &status) == 0) {
+        if (fchown(fd, status.st_uid, status.st_gid) != 0) {
+            // Not ours to give away: the file is the caller's from now on.
+        }
+        fchmod(fd, status.st_mode & 07777);
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        const int saved = errno;
+        close(fd);
+        unlink(name.c_str());
+        errno = saved;
+    }
+    return file;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+void RemoveFile(const std::string& path) { unlink(path.c_str()); }
+bool CutTo(std::FILE* file, uint64_t size) { return ftruncate(fileno(file), off_t(size)) == 0; }
+uint64_t Position(std::FILE* file) { return uint64_t(ftello(file)); }
+bool SyncToDisk(std::FILE* file) { return fsync(fileno(file)) == 0; }
+std::FILE* OpenDirect(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+
+// Only a regular file can be overwritten by reading it: /dev/null as input
+// and output at once is fine.
+bool Identify(int result, const struct stat& status, uint64_t& device, uint64_t& inode) {
+    if (result != 0 || !S_ISREG(status.st_mode)) return false;
+    device = uint64_t(status.st_dev);
+    inode = uint64_t(status.st_ino);
+    return true;
+}
+
+bool IdentifyPath(const std::string& path, uint64_t& device, uint64_t& inode) {
+    struct stat status;
+    const int result = stat(path.c_str(), &status);
+    return Identify(result, status, device, inode);
+}
+
+bool IdentifyStream(int fd, uint64_t& device, uint64_t& inode) {
+    struct stat status;
+    const int result = fstat(fd, &status);
+    return Identify(result, status, device, inode);
+}
+
+void OnStopSignal(int signal) {
+    if (g_stopSignal == 0) {
+        g_stopSignal = signal;
+        return;
+    }
+    // A second request does not wait for the frame in hand.
+    for (int slot = 0; slot < kTempSlots; ++slot) {
+        if (g_tempInUse[slot]) unlink(g_tempPaths[slot]);
+    }
+    _exit(128 + signal);
+}
+
+#endif
+
+}  // namespace
+
+OutputFile::OutputFile(std::string displayName, std::string path)
+    : displayName_(std::move(displayName)), path_(std::move(path)) {
+    if (path_ == "-") {
+        direct_ = true;
+        file_ = stdout;
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    } else {
+#ifdef _WIN32
+        finalPath_ = path_;
+#else
+        finalPath_ = ThroughLinks(path_);
+#endif
+        direct_ = !IsRegularOrAbsent(finalPath_);
+        file_ = direct_ ? OpenDirect(path_) : CreateTemp(finalPath_, tempPath_);
+        if (!file_) throw IoError(displayName_ + ": cannot create: " + Reason());
+        ownsFile_ = true;
+        if (!direct_) RegisterTemp(tempPath_);
+    }
+    output_.emplace(file_, displayName_);
+}
+
+OutputFile::~OutputFile() {
+    if (!done_) Abandon(false);
+}
+
+void OutputFile::MarkWhole() {
+    output_->Flush();
+    if (direct_) return;
+    wholeBytes_ = Position(file_);
+    ++wholeMarks_;
+}
+
+void OutputFile::Commit() {
+    if (done_) return;
+    output_->Flush();
+    if (!ownsFile_) {
+        done_ = true;
+        return;
+    }
+    // Devices may refuse to sync; only a replaced file must be on the disk
+    // before it takes the old one's place.
+    if (!direct_ && !SyncToDisk(file_)) throw IoError(displayName_ + ": cannot write: " + Reason());
+    std::FILE* file = file_;
+    file_ = nullptr;
+    done_ = true;
+    if (std::fclose(file) != 0) {
+        const std::string reason = Reason();
+        if (!direct_) {
+            RemoveFile(tempPath_);
+            ForgetTemp(tempPath_);
+        }
+        throw IoError(displayName_ + ": cannot write: " + reason);
+    }
+    if (direct_) return;
+    if (!RenameOver(tempPath_, finalPath_)) {
+        const std::string reason = Reason();
+        RemoveFile(tempPath_);
+        ForgetTemp(tempPath_);
+        throw IoError(displayName_ + ": cannot replace: " + reason);
+    }
+    ForgetTemp(tempPath_);
+}
+
+std::string OutputFile::Abandon(bool keepWhole) {
+    if (done_) return "";
+    done_ = true;
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (direct_) {
+        if (ownsFile_) std::fclose(file);
+        else std::fflush(file);
+        return "";
+    }
+    std::fflush(file);
+    std::string kept;
+    if (keepWhole && wholeMarks_ > 0 && CutTo(file, wholeBytes_)) {
+        const std::string partial = finalPath_ + ".partial";
+        if (std::fclose(file) == 0 && RenameOver(tempPath_, partial)) {
+            kept = finalPath_ == path_ ? displayName_ + ".partial" : partial;
+        }
+        file = nullptr;
+    }
+    if (file) std::fclose(file);
+    if (kept.empty()) RemoveFile(tempPath_);
+    ForgetTemp(tempPath_);
+    return kept;
+}
+
+void WriteWholeFile(const std::string& displayName, const std::string& path, std::string_view bytes) {
+    OutputFile file(displayName, path);
+    file.output().Write(bytes.data(), bytes.size());
+    file.Commit();
+}
+
+InputIdentity IdentifyInput(const std::string& displayName, const std::string& path) {
+    InputIdentity identity;
+    identity.displayName = displayName;
+    if (path.empty()) return identity;
+    identity.known = path == "-" ? IdentifyStream(0, identity.device, identity.inode)
+                                 : IdentifyPath(path, identity.device, identity.inode);
+    return identity;
+}
+
+void RefuseOverwritingInput(const InputIdentity& input, const std::string& displayName, const std::string& path) {
+    if (!input.known) return;
+    uint64_t device = 0, inode = 0;
+    const bool known = path == "-" ? IdentifyStream(1, device, inode) : IdentifyPath(path, device, inode);
+    if (!known || device != input.device || inode != input.inode) return;
+    const std::string output = path == "-" ? "standard output" : displayName;
+    const std::string source = input.displayName == "-" ? "standard input" : input.displayName;
+    throw IoError(output + " is the input file " + source + "; refusing to overwrite it");
+}
+
+void InstallStopSignals() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Reads and writes in progress carry on; the frame loop looks between frames.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+int StopSignal() { return g_stopSignal; }

@@ -1,0 +1,81 @@
+// The one place that decides how kelo-host writes a file, so that no run,
+// whatever stops it, loses or damages what the user already had.
+//
+// - A regular file, or a name that does not exist yet, is written to a
+//   temporary file beside it and renamed over it only when complete. A
+//   symlink is written through: the file it points to is replaced, keeps its
+//   mode, and the link stays.
+// - A pipe, terminal, FIFO, device or "-" (standard output) is written
+//   directly, and never removed or renamed.
+// - Every failure names the file and carries the system's reason.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/files/byte_stream.h"
+
+class OutputFile {
+public:
+    // Opens the target for writing (or its temporary file); throws IoError.
+    OutputFile(std::string displayName, std::string path);
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // Without Commit: as Abandon(false).
+    ~OutputFile();
+
+    ByteOutput& output() { return *output_; }
+    const std::string& displayName() const { return displayName_; }
+    // True when the bytes go to the target itself (pipe, device, "-").
+    bool direct() const { return direct_; }
+
+    // Everything written so far forms whole units (Y4M frames): an abandoned
+    // stream can be kept up to here. Flushes.
+    void MarkWhole();
+    // Flushes, closes and, for a temporary file, renames it over the target.
+    void Commit();
+    // Closes and removes the temporary file. With `keepWhole` and at least
+    // one MarkWhole beyond the first, the whole units are kept instead as
+    // TARGET.partial (an older one is replaced); returns that file's display
+    // name, or an empty string when nothing was kept.
+    std::string Abandon(bool keepWhole);
+
+private:
+    std::string displayName_, path_;
+    std::string finalPath_;  // the file a temporary one replaces
+    std::string tempPath_;   // empty when direct
+    std::FILE* file_ = nullptr;
+    bool ownsFile_ = false;
+    bool direct_ = false;
+    bool done_ = false;
+    uint64_t wholeBytes_ = 0;
+    int wholeMarks_ = 0;
+    std::optional<ByteOutput> output_;
+};
+
+// Writes a whole small file under the same rules as OutputFile.
+void WriteWholeFile(const std::string& displayName, const std::string& path, std::string_view bytes);
+
+// What the run really reads: a file's device and inode (standard input's
+// for "-"), with the input's name for messages.
+struct InputIdentity {
+    std::string displayName;
+    bool known = false;
+    uint64_t device = 0, inode = 0;
+};
+// The chart (empty path) has no identity.
+InputIdentity IdentifyInput(const std::string& displayName, const std::string& path);
+// Throws IoError naming both files when `path` ("-": standard output) is
+// the input's file, reached by whatever name. Call it for every output
+// before anything is opened for writing.
+void RefuseOverwritingInput(const InputIdentity& input, const std::string& displayName, const std::string& path);
+
+// SIGINT and SIGTERM (Ctrl+C on Windows) ask for a stop between frames; a
+// second one ends the process at once, removing any temporary file first
+// where the system allows.
+void InstallStopSignals();
+// The signal that asked for a stop, or 0.
+int StopSignal();

@@ -1,0 +1,192 @@
+#include "host/frame_loop/frame_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+#include "host/picture/test_chart.h"
+#include "host/files/utf8_path.h"
+#ifdef KELO_HAVE_PNG
+#include "host/picture/png_io.h"
+#endif
+
+namespace fs = std::filesystem;
+
+std::optional<FileKind> KindByExtension(const std::string& path) {
+    std::string extension = Utf8String(Utf8Path(path).extension());
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == ".png") return FileKind::kPng;
+    if (extension == ".y4m") return FileKind::kY4m;
+    return std::nullopt;
+}
+
+void RequirePng([[maybe_unused]] const std::string& name) {
+#ifndef KELO_HAVE_PNG
+    throw IoError(name + ": this build of kelo-host reads and writes no PNG; use Y4M");
+#endif
+}
+
+namespace {
+
+void WritePngFile(const std::string& displayName, [[maybe_unused]] const std::string& path,
+                  [[maybe_unused]] const Picture& picture) {
+    RequirePng(displayName);
+#ifdef KELO_HAVE_PNG
+    OutputFile file(displayName, path);
+    WritePng(file.output(), picture);
+    file.Commit();
+#endif
+}
+
+#ifdef KELO_HAVE_PNG
+uint32_t BigEndian32(const unsigned char* bytes) {
+    return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+}
+#endif
+
+}  // namespace
+
+FrameSource::FrameSource(const std::string& displayName, const std::string& path, int maxSide) {
+    if (path.empty()) {
+        format_ = PictureFormat{};
+        width_ = kChartWidth;
+        height_ = kChartHeight;
+        frameCount_ = 1;
+        return;
+    }
+    file_.emplace(OpenedFile::ForReading(path, displayName));
+    input_.emplace(file_->get(), displayName);
+    // The magic, and for a PNG its header chunk with the picture's size.
+    unsigned char start[24];
+    const size_t got = input_->Read(start, sizeof start);
+    input_->Unread(start, got);
+    if (got >= 8 && std::memcmp(start, kY4mMagic, 8) == 0) {
+        kind_ = FileKind::kY4m;
+        y4m_.emplace(*input_);
+        width_ = y4m_->info().width;
+        height_ = y4m_->info().height;
+        format_ = y4m_->info().format;
+        CheckSize(displayName, uint32_t(width_), uint32_t(height_), maxSide);
+        frameCount_ = EstimateFrameCount(path);
+        return;
+    }
+#ifdef KELO_HAVE_PNG
+    if (IsPngSignature(start, got)) {
+        if (got == sizeof start && std::memcmp(start + 12, "IHDR", 4) == 0) {
+            CheckSize(displayName, BigEndian32(start + 16), BigEndian32(start + 20), maxSide);
+        }
+        picture_ = ReadPng(*input_);
+        width_ = picture_.width;
+        height_ = picture_.height;
+        format_ = picture_.format;
+        frameCount_ = 1;
+        return;
+    }
+#endif
+    throw IoError(displayName + (got == 0 ? ": is empty" : ": is neither a PNG picture nor a YUV4MPEG2 stream"));
+}
+
+void FrameSource::CheckSize(const std::string& displayName, uint64_t width, uint64_t height, int maxSide) const {
+    if (maxSide >= kMaxPictureSide || (width <= uint64_t(maxSide) && height <= uint64_t(maxSide))) return;
+    throw IoError(displayName + ": the picture is " + std::to_string(width) + "x" + std::to_string(height) +
+                  "; the plug-in takes at most " + std::to_string(maxSide) + "x" + std::to_string(maxSide));
+}
+
+bool FrameSource::Next(YcFrame& frame, int rowLength, StageTimes& times) {
+    const int index = framesDelivered_++;
+    if (!y4m_ && index > 0) return false;
+    if (y4m_ && !times.Time(kDecode, [&] { return y4m_->ReadFrame(picture_); })) return false;
+    // Sized only now, so that a header announcing a huge picture over no
+    // data allocates nothing for it.
+    if (frame.width != width_ || frame.height != height_ || frame.pitch != rowLength) {
+        frame.Resize(width_, height_, rowLength);
+    }
+    if (IsChart()) {
+        DrawTestChart(frame);
+        return true;
+    }
+    if (y4m_) frame.frameParameters = y4m_->frameParameters();
+    if (!converter_) converter_.emplace(format_);
+    times.Time(kToYc, [&] { converter_->ToYc(picture_, frame); });
+    return true;
+}
+
+int FrameSource::EstimateFrameCount(const std::string& path) const {
+    std::error_code error;
+    const auto size = fs::file_size(Utf8Path(path), error);
+    if (error) return 0;
+    Picture shape;
+    shape.width = width_;
+    shape.height = height_;
+    shape.format = format_;
+    return int(size / (shape.ByteCount() + std::strlen("FRAME\n")));
+}
+
+FrameSink::FrameSink(const std::string& displayName, const std::string& path, FileKind kind, const FrameSource& source)
+    : displayName_(displayName), path_(path), kind_(kind) {
+    if (kind == FileKind::kPng) {
+        RequirePng(displayName);
+        format_ = PictureFormat{ColourModel::Rgb, Chroma::k444, source.format().depth > 8 ? 16 : 8, false};
+    } else if (const Y4mStreamInfo* info = source.y4mInfo()) {
+        y4mInfo_ = *info;
+        format_ = info->format;
+    } else {
+        format_ = PictureFormat{ColourModel::YCbCr, Chroma::k444, source.format().depth > 8 ? 16 : 8, false};
+        y4mInfo_.width = source.width();
+        y4mInfo_.height = source.height();
+        y4mInfo_.format = format_;
+        y4mInfo_.otherParameters = {"F25:1", "Ip", "A1:1"};
+    }
+    converter_.emplace(format_);
+}
+
+void FrameSink::Write(const YcFrame& frame, StageTimes& times) {
+    times.Time(kFromYc, [&] { converter_->FromYc(frame, picture_); });
+    times.Time(kEncode, [&] {
+        if (kind_ == FileKind::kPng) {
+            WritePngFile(displayName_, path_, picture_);
+            return;
+        }
+        if (!file_) {
+            file_.emplace(displayName_, path_);
+            y4m_.emplace(file_->output(), y4mInfo_);
+        }
+        y4m_->WriteFrame(picture_, frame.frameParameters);
+        // Each frame is complete on the way out, whatever follows.
+        file_->MarkWhole();
+    });
+    ++framesWritten_;
+}
+
+void FrameSink::Finish() {
+    if (kind_ == FileKind::kY4m && !file_) {
+        file_.emplace(displayName_, path_);
+        y4m_.emplace(file_->output(), y4mInfo_);
+    }
+    if (file_) file_->Commit();
+}
+
+std::string FrameSink::Stop() {
+    if (!file_) return "";
+    const std::string kept = file_->Abandon(true);
+    if (kept.empty()) return file_->direct() ? "" : displayName_ + ": not written";
+    return displayName_ + ": not written; the " + std::to_string(framesWritten_) + " whole frame" +
+           (framesWritten_ == 1 ? " written is" : "s written are") + " in " + kept;
+}
+
+void WriteComparison(OutputFile& file, [[maybe_unused]] const YcFrame& before,
+                     [[maybe_unused]] const YcFrame& after) {
+    RequirePng(file.displayName());
+#ifdef KELO_HAVE_PNG
+    YcFrame sideBySide;
+    sideBySide.Resize(before.width * 2, before.height, before.width * 2);
+    for (int y = 0; y < before.height; ++y) {
+        std::copy_n(before.Row(y), before.width, sideBySide.Row(y));
+        std::copy_n(after.Row(y), after.width, sideBySide.Row(y) + before.width);
+    }
+    Picture picture;
+    YcConverter(PictureFormat{ColourModel::Rgb, Chroma::k444, 8, false}).FromYc(sideBySide, picture);
+    WritePng(file.output(), picture);
+#endif
+}

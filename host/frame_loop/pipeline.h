@@ -1,0 +1,45 @@
+// The frame loop. FilterProc runs on the calling thread, which called
+// FilterInit and will call FilterExit, one frame at a time and in order, as
+// in the editor; meanwhile one thread reads and converts the next frame and
+// another converts and writes the previous one. A fixed number of frame
+// buffers circulates between the three, so memory stays flat whatever the
+// length of the input.
+#pragma once
+
+#include <exception>
+#include <functional>
+
+#include "host/filter/filter_plugin.h"
+#include "host/frame_loop/frame_files.h"
+#include "host/frame_loop/stage_times.h"
+
+struct PipelineSettings {
+    int rowLength = 0;
+    // 0: every frame of the input.
+    int maxFrames = 0;
+    // Asked between frames; true ends the run there, and the frames already
+    // filtered are still written.
+    std::function<bool()> stopRequested = [] { return false; };
+    // When set, called on FilterProc's thread with the first frame before
+    // and after the filter.
+    std::function<void(const YcFrame& before, const YcFrame& after)> firstFrameFiltered;
+    // Called on the writing thread after each written frame.
+    std::function<void(int framesWritten)> frameWritten;
+};
+
+struct PipelineReport {
+    int framesWritten = 0;
+    // The frame whose FilterProc returned false, or -1.
+    int failedFrame = -1;
+    bool stopped = false;
+    // The first input or output error, raised once every thread has ended.
+    std::exception_ptr error;
+
+    StageTimes busy;
+    double waitForInput = 0;   // FilterProc's thread waiting for a converted frame
+    double waitForOutput = 0;  // ... for the writer to take a filtered one
+    double wall = 0;
+};
+
+PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& filter,
+                           const PipelineSettings& settings);

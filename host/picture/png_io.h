@@ -1,0 +1,18 @@
+// PNG pictures through libpng: 8- and 16-bit grey, grey+alpha, RGB, RGBA and
+// palette images in, 8- or 16-bit RGB out.
+#pragma once
+
+#include <cstddef>
+
+#include "host/files/byte_stream.h"
+#include "host/picture/picture.h"
+
+constexpr size_t kPngSignatureSize = 8;
+bool IsPngSignature(const unsigned char* bytes, size_t size);
+
+// Reads one picture as interleaved R'G'B' (grey expanded, alpha dropped).
+// Throws IoError naming the file when it is malformed or cut short.
+Picture ReadPng(ByteInput& input);
+// Writes an Rgb picture of depth 8 or 16; `quick` trades size for speed, for
+// a picture sent over loopback and shown at once.
+void WritePng(ByteOutput& output, const Picture& picture, bool quick = false);

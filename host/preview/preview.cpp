@@ -1,0 +1,173 @@
+#include "host/preview/preview.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include "host/files/byte_stream.h"
+#include "host/frame_loop/frame_files.h"
+#include "host/command_line/options.h"
+#include "host/files/output_file.h"
+#include "host/picture/png_io.h"
+#include "host/preview/preview_server.h"
+#include "host/frame_loop/stage_times.h"
+#include "host/picture/test_chart.h"
+#include "host/files/utf8_path.h"
+#include "host/picture/y4m_index.h"
+#include "host/picture/yc_convert.h"
+
+namespace {
+
+constexpr int kRowPadding = 64;
+constexpr int kPluginFailure = 2;
+
+// The incoming frames, any one on demand: the chart, a PNG picture, or a
+// frame of an indexed Y4M file.
+class PreviewFrames {
+public:
+    PreviewFrames(const PreviewRequest& request) {
+        if (request.inputPath.empty()) {
+            width_ = kChartWidth;
+            height_ = kChartHeight;
+            return;
+        }
+        std::error_code error;
+        if (request.inputName == "-" || !std::filesystem::is_regular_file(Utf8Path(request.inputPath), error)) {
+            // Frames are read again whenever the page goes back to one.
+            throw UsageError(request.inputName + ": --preview needs a file it can read again, not a stream");
+        }
+        FrameSource probe(request.inputName, request.inputPath);
+        format_ = probe.format();
+        width_ = probe.width();
+        height_ = probe.height();
+        if (probe.y4mInfo()) {
+            index_.emplace(request.inputName, request.inputPath);
+        } else {
+            StageTimes ignored;
+            probe.Next(png_, width_, ignored);
+        }
+    }
+
+    int count() const { return index_ ? index_->count() : 1; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    const PictureFormat& format() const { return format_; }
+
+    // Frame `index` in rows of `rowLength` pixels.
+    const YcFrame& Frame(int index, int rowLength) {
+        if (index == current_ && frame_.pitch == rowLength) return frame_;
+        frame_.Resize(width_, height_, rowLength);
+        if (index_) {
+            index_->Read(index, picture_);
+            if (!converter_) converter_.emplace(format_);
+            converter_->ToYc(picture_, frame_);
+        } else if (png_.width) {
+            for (int y = 0; y < height_; ++y) std::copy_n(png_.Row(y), width_, frame_.Row(y));
+        } else {
+            DrawTestChart(frame_);
+        }
+        current_ = index;
+        return frame_;
+    }
+
+private:
+    int width_ = 0, height_ = 0, current_ = -1;
+    PictureFormat format_;
+    std::optional<Y4mFrameIndex> index_;
+    std::optional<YcConverter> converter_;
+    Picture picture_;
+    YcFrame png_, frame_;
+};
+
+std::string EncodePng(const Picture& picture) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* memory = open_memstream(&buffer, &size);
+    if (!memory) throw IoError("the preview picture: out of memory");
+    try {
+        ByteOutput output(memory, "the preview picture");
+        WritePng(output, picture, true);
+    } catch (...) {
+        std::fclose(memory);
+        std::free(buffer);
+        throw;
+    }
+    std::fclose(memory);
+    std::string png(buffer, size);
+    std::free(buffer);
+    return png;
+}
+
+}  // namespace
+
+int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, const FilterDescription& description,
+               const FilterSettings& settings, const std::function<void()>& enterPluginFolder) {
+    RequirePng("--preview");
+    PreviewFrames frames(request);
+    const int rowLength = request.maxWidth ? request.maxWidth : frames.width() + kRowPadding;
+    if (rowLength < frames.width()) {
+        throw UsageError("--max-w " + std::to_string(rowLength) + " is shorter than the picture's width " +
+                         std::to_string(frames.width()));
+    }
+    // As kelo-host writes the frame as a PNG picture: 16 bits only for a
+    // deeper source.
+    const YcConverter toPicture(
+        PictureFormat{ColourModel::Rgb, Chroma::k444, frames.format().depth > 8 ? 16 : 8, false});
+
+    RenderMailbox mailbox;
+    const std::string token = NewToken();
+    PreviewServer server(PreviewInfo{description, request.inputName, request.pluginArgument, frames.count(),
+                                     frames.width(), frames.height()},
+                         settings, mailbox, token);
+    const int port = server.Bind(request.port);
+
+    enterPluginFolder();
+    RunningFilter filter(descriptor, settings);
+    if (!filter.Init()) {
+        std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
+        return kPluginFailure;
+    }
+    std::thread serving([&] { server.Serve(); });
+    std::printf("kelo-host: preview at http://127.0.0.1:%d/?token=%s (Ctrl-C ends it)\n", port, token.c_str());
+    std::fflush(stdout);
+
+    YcFrame frame, temp;
+    Picture picture;
+    RenderJob job;
+    // Ctrl-C or SIGTERM (the handlers kelo-host installs) end the preview.
+    while (!StopSignal()) {
+        if (!mailbox.Take(job, std::chrono::milliseconds(100))) continue;
+        RenderResult result;
+        try {
+            frame = frames.Frame(job.frame, rowLength);
+            if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
+            result.ok = true;
+            const Clock::time_point start = Clock::now();
+            if (job.filtered) {
+                filter.Change(job.settings);
+                result.ok = filter.Process(frame, temp, job.frame, frames.count());
+            }
+            result.filterMs = 1000 * SecondsSince(start);
+            if (result.ok) {
+                const Clock::time_point encodeStart = Clock::now();
+                toPicture.FromYc(frame, picture);
+                result.png = EncodePng(picture);
+                result.encodeMs = 1000 * SecondsSince(encodeStart);
+            } else {
+                result.error = "the plug-in's FilterProc failed on frame " + std::to_string(job.frame);
+                std::fprintf(stderr, "kelo-host: %s\n", result.error.c_str());
+            }
+        } catch (const std::exception& error) {
+            result.ok = false;
+            result.error = error.what();
+            std::fprintf(stderr, "kelo-host: %s\n", result.error.c_str());
+        }
+        mailbox.Deliver(std::move(result));
+    }
+    mailbox.Stop();
+    server.Stop();
+    serving.join();
+    filter.Exit();
+    return 0;
+}
