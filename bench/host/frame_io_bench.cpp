@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "host/frame_loop/frame_files.h"
 #include "host/files/output_file.h"
+#include "host/frame_loop/frame_files.h"
 
 namespace {
 

@@ -2,7 +2,13 @@
 
 #include <charconv>
 
-#include "host/lut/cube_lut.h"
+#include "host/files/utf8_path.h"
+#include "host/filter/probe.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 const char kUsage[] =
     "usage: kelo-host [options] [INPUT [OUTPUT]]\n"
@@ -122,5 +128,22 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     if (options.preview && (positional.size() > 1 || !options.compare.empty())) {
         throw UsageError("--preview shows its pictures in the browser: no OUTPUT or --compare with it");
     }
+    if (options.probe && options.maxWidth && options.maxWidth < kProbeWidth) {
+        throw UsageError("--max-w " + std::to_string(options.maxWidth) + " is shorter than the probe frame's width " +
+                         std::to_string(kProbeWidth));
+    }
     return options;
+}
+
+std::vector<std::string> CommandLineArguments([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(Utf8String(std::filesystem::path(wide[i])));
+    LocalFree(wide);
+    return arguments;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
 }

@@ -9,6 +9,10 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The .cube lattice's points along each axis.
+constexpr int kDefaultCubeSize = 33;
+constexpr int kMaxCubeSize = 65;
+
 struct Options {
     std::string input;   // empty: the built-in chart; "-": standard input
     std::string output;  // empty: the default name; "-": standard output
@@ -33,5 +37,8 @@ struct Options {
 // Throws UsageError for unknown options, missing or malformed values and
 // extra arguments.
 Options ParseOptions(const std::vector<std::string>& arguments);
+
+// The program's arguments in UTF-8, whatever the system's narrow encoding.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 extern const char kUsage[];

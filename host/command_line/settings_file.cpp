@@ -83,3 +83,15 @@ std::string SetArguments(const FilterDescription& description, const FilterSetti
     }
     return arguments;
 }
+
+FilterSettings SettingsInEffect(const FilterDescription& description, const std::vector<PlannedFile>& files,
+                                const std::vector<std::string>& assignments) {
+    FilterSettings settings = DefaultSettings(description);
+    for (const PlannedFile& file : files) ApplySettingsFile(description, file.name, file.path, settings);
+    for (const std::string& assignment : assignments) ApplySetting(description, assignment, settings);
+    return settings;
+}
+
+void SaveSettings(const PlannedFile& file, const FilterDescription& description, const FilterSettings& settings) {
+    WriteWholeFile(file.name, file.path, FormatSettings(description, settings));
+}

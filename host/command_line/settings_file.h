@@ -4,7 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "host/files/file_plan.h"
 #include "host/filter/filter_plugin.h"
 
 // Applies every line of `text` in order; a bad line throws SettingError
@@ -22,3 +24,9 @@ std::string FormatSettings(const FilterDescription& description, const FilterSet
 std::string SetArguments(const FilterDescription& description, const FilterSettings& settings);
 // `text` as one word of a POSIX shell command line.
 std::string ShellQuoted(const std::string& text);
+
+// The descriptor's defaults, then each file in order, then every --set.
+FilterSettings SettingsInEffect(const FilterDescription& description, const std::vector<PlannedFile>& files,
+                                const std::vector<std::string>& assignments);
+// kelo-host --save-settings: the settings in effect into `file`.
+void SaveSettings(const PlannedFile& file, const FilterDescription& description, const FilterSettings& settings);

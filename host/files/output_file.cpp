@@ -104,27 +104,29 @@ std::FILE* OpenDirect(const std::string& path) {
 }
 
 // Only a disk file can be overwritten by reading it.
-bool Identify(HANDLE handle, uint64_t& device, uint64_t& inode) {
+FileIdentity Identify(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information;
+    FileIdentity identity;
     if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
         !GetFileInformationByHandle(handle, &information)) {
-        return false;
+        return identity;
     }
-    device = information.dwVolumeSerialNumber;
-    inode = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    return true;
+    identity.known = true;
+    identity.device = information.dwVolumeSerialNumber;
+    identity.inode = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return identity;
 }
 
-bool IdentifyPath(const std::string& path, uint64_t& device, uint64_t& inode) {
+FileIdentity IdentifyOpen(const std::string& path) {
     HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const bool known = Identify(handle, device, inode);
+    const FileIdentity identity = Identify(handle);
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    return known;
+    return identity;
 }
 
-bool IdentifyStream(int which, uint64_t& device, uint64_t& inode) {
-    return Identify(GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE), device, inode);
+FileIdentity IdentifyStream(int which) {
+    return Identify(GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE));
 }
 
 // Runs on a thread of its own. The first Ctrl+C asks for a stop; the next
@@ -195,23 +197,25 @@ std::FILE* OpenDirect(const std::string& path) { return std::fopen(path.c_str(),
 
 // Only a regular file can be overwritten by reading it: /dev/null as input
 // and output at once is fine.
-bool Identify(int result, const struct stat& status, uint64_t& device, uint64_t& inode) {
-    if (result != 0 || !S_ISREG(status.st_mode)) return false;
-    device = uint64_t(status.st_dev);
-    inode = uint64_t(status.st_ino);
-    return true;
+FileIdentity Identify(int result, const struct stat& status) {
+    FileIdentity identity;
+    if (result != 0 || !S_ISREG(status.st_mode)) return identity;
+    identity.known = true;
+    identity.device = uint64_t(status.st_dev);
+    identity.inode = uint64_t(status.st_ino);
+    return identity;
 }
 
-bool IdentifyPath(const std::string& path, uint64_t& device, uint64_t& inode) {
+FileIdentity IdentifyOpen(const std::string& path) {
     struct stat status;
     const int result = stat(path.c_str(), &status);
-    return Identify(result, status, device, inode);
+    return Identify(result, status);
 }
 
-bool IdentifyStream(int fd, uint64_t& device, uint64_t& inode) {
+FileIdentity IdentifyStream(int fd) {
     struct stat status;
     const int result = fstat(fd, &status);
-    return Identify(result, status, device, inode);
+    return Identify(result, status);
 }
 
 void OnStopSignal(int signal) {
@@ -326,24 +330,8 @@ void WriteWholeFile(const std::string& displayName, const std::string& path, std
     file.Commit();
 }
 
-InputIdentity IdentifyInput(const std::string& displayName, const std::string& path) {
-    InputIdentity identity;
-    identity.displayName = displayName;
-    if (path.empty()) return identity;
-    identity.known = path == "-" ? IdentifyStream(0, identity.device, identity.inode)
-                                 : IdentifyPath(path, identity.device, identity.inode);
-    return identity;
-}
-
-void RefuseOverwritingInput(const InputIdentity& input, const std::string& displayName, const std::string& path) {
-    if (!input.known) return;
-    uint64_t device = 0, inode = 0;
-    const bool known = path == "-" ? IdentifyStream(1, device, inode) : IdentifyPath(path, device, inode);
-    if (!known || device != input.device || inode != input.inode) return;
-    const std::string output = path == "-" ? "standard output" : displayName;
-    const std::string source = input.displayName == "-" ? "standard input" : input.displayName;
-    throw IoError(output + " is the input file " + source + "; refusing to overwrite it");
-}
+FileIdentity IdentifyPath(const std::string& path) { return IdentifyOpen(path); }
+FileIdentity IdentifyStandardStream(int fd) { return IdentifyStream(fd); }
 
 void InstallStopSignals() {
 #ifdef _WIN32

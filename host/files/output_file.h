@@ -59,19 +59,19 @@ private:
 // Writes a whole small file under the same rules as OutputFile.
 void WriteWholeFile(const std::string& displayName, const std::string& path, std::string_view bytes);
 
-// What the run really reads: a file's device and inode (standard input's
-// for "-"), with the input's name for messages.
-struct InputIdentity {
-    std::string displayName;
+// A regular file's device and inode, which name it whatever path reaches
+// it; anything else (a pipe, a device, a missing file) is not known, since
+// reading it cannot be overwriting it.
+struct FileIdentity {
     bool known = false;
     uint64_t device = 0, inode = 0;
+    bool Is(const FileIdentity& other) const {
+        return known && other.known && device == other.device && inode == other.inode;
+    }
 };
-// The chart (empty path) has no identity.
-InputIdentity IdentifyInput(const std::string& displayName, const std::string& path);
-// Throws IoError naming both files when `path` ("-": standard output) is
-// the input's file, reached by whatever name. Call it for every output
-// before anything is opened for writing.
-void RefuseOverwritingInput(const InputIdentity& input, const std::string& displayName, const std::string& path);
+FileIdentity IdentifyPath(const std::string& path);
+// Of standard input (0) or standard output (1).
+FileIdentity IdentifyStandardStream(int fd);
 
 // SIGINT and SIGTERM (Ctrl+C on Windows) ask for a stop between frames; a
 // second one ends the process at once, removing any temporary file first

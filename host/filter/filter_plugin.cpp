@@ -8,8 +8,8 @@
 #include "host/filter/codepage.h"
 
 #ifdef _WIN32
-#include "host/filter/pe_imports.h"
 #include "host/files/utf8_path.h"
+#include "host/filter/pe_imports.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -99,6 +99,8 @@ std::string FormatDescription(const FilterDescription& description) {
     }
     return text;
 }
+
+void Describe(const FilterDescription& description) { std::fputs(FormatDescription(description).c_str(), stdout); }
 
 FilterSettings DefaultSettings(const FilterDescription& description) {
     FilterSettings settings;

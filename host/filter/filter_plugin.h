@@ -41,6 +41,8 @@ struct FilterDescription {
 FilterDescription DescribeFilter(const FILTER_DLL& descriptor);
 // The settings window the descriptor describes, as text.
 std::string FormatDescription(const FilterDescription& description);
+// kelo-host --describe: that text on standard output.
+void Describe(const FilterDescription& description);
 
 struct FilterSettings {
     std::vector<int32_t> track;

@@ -5,6 +5,8 @@
 #include <map>
 #include <tuple>
 
+#include "host/filter/filter_plugin.h"
+
 YcFrame ProbeFrame(int width, int height, int pitch) {
     YcFrame frame;
     frame.Resize(width, height, pitch);
@@ -83,3 +85,9 @@ std::string FormatProcRecord(bool result, const FrameChanges& changes) {
     }
     return text;
 }
+
+#ifndef _WIN32
+void Probe(const PluginLibrary&, const FilterSettings&, int) {
+    throw PluginError("--probe reads the plug-in's reports at its Windows imports: it runs in the Windows build only");
+}
+#endif

@@ -37,12 +37,17 @@ std::string EscapeField(const std::string& text);
 // The record's lines for the frame: "proc", then one "change" line per delta.
 std::string FormatProcRecord(bool result, const FrameChanges& changes);
 
-#ifdef _WIN32
 class PluginLibrary;
 struct FilterSettings;
 
+#ifdef _WIN32
 // FilterInit; one FilterProc on the probe frame in rows of pitch pixels;
 // FilterExit twice; and the plug-in's reports after each step. Returns the
 // record; throws PluginError when the reports cannot be read.
 std::string RunProbe(const PluginLibrary& library, const FilterSettings& settings, int pitch);
 #endif
+
+// kelo-host --probe: RunProbe's record on standard output, in the current
+// folder, with rows of `maxWidth` pixels (0: the probe's padded row). Only
+// the Windows build reads the reports; the command line refuses it elsewhere.
+void Probe(const PluginLibrary& library, const FilterSettings& settings, int maxWidth);

@@ -3,10 +3,10 @@
 // answered No by a hook on this thread.
 #include <cstdio>
 
+#include "host/files/utf8_path.h"
 #include "host/filter/filter_plugin.h"
 #include "host/filter/probe.h"
 #include "host/filter/report_capture.h"
-#include "host/files/utf8_path.h"
 
 namespace {
 
@@ -81,4 +81,8 @@ std::string RunProbe(const PluginLibrary& library, const FilterSettings& setting
         record += reports.TakeNew();
     }
     return record + reports.TakeUnfinished();
+}
+
+void Probe(const PluginLibrary& library, const FilterSettings& settings, int maxWidth) {
+    std::fputs(RunProbe(library, settings, maxWidth ? maxWidth : kProbeRowLength).c_str(), stdout);
 }

@@ -1,31 +1,16 @@
 #include "host/frame_loop/frame_files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 
-#include "host/picture/test_chart.h"
 #include "host/files/utf8_path.h"
+#include "host/picture/test_chart.h"
 #ifdef KELO_HAVE_PNG
 #include "host/picture/png_io.h"
 #endif
 
 namespace fs = std::filesystem;
-
-std::optional<FileKind> KindByExtension(const std::string& path) {
-    std::string extension = Utf8String(Utf8Path(path).extension());
-    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (extension == ".png") return FileKind::kPng;
-    if (extension == ".y4m") return FileKind::kY4m;
-    return std::nullopt;
-}
-
-void RequirePng([[maybe_unused]] const std::string& name) {
-#ifndef KELO_HAVE_PNG
-    throw IoError(name + ": this build of kelo-host reads and writes no PNG; use Y4M");
-#endif
-}
 
 namespace {
 

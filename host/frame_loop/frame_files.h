@@ -6,18 +6,15 @@
 #include <string>
 
 #include "host/files/byte_stream.h"
+#include "host/files/file_plan.h"
 #include "host/files/output_file.h"
-#include "host/picture/picture.h"
 #include "host/frame_loop/stage_times.h"
+#include "host/picture/picture.h"
 #include "host/picture/y4m.h"
 #include "host/picture/yc_convert.h"
 
-enum class FileKind { kPng, kY4m };
-
-// By the name's extension, .png or .y4m in any case.
-std::optional<FileKind> KindByExtension(const std::string& path);
-// Throws IoError naming the file where this build has no PNG support.
-void RequirePng(const std::string& name);
+// The real host's frame buffer is larger than the picture; so is this one's.
+constexpr int kRowPadding = 64;
 
 class FrameSource {
 public:

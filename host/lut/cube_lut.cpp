@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
+#include "host/command_line/exit_status.h"
+#include "host/files/utf8_path.h"
 #include "host/picture/picture.h"
 #include "host/picture/yc_convert.h"
 
@@ -55,4 +58,21 @@ bool MakeCubeLut(RunningFilter& filter, const FilterDescription& description, in
         text.append(line, size_t(length));
     }
     return true;
+}
+
+int WriteCube(const PlannedFile& cube, int size, const PluginLibrary& library, const FilterDescription& description,
+              const FilterSettings& settings, const std::string& pluginFolder) {
+    std::filesystem::current_path(Utf8Path(pluginFolder));
+    RunningFilter filter(library.descriptor(), settings);
+    if (!filter.Init()) {
+        std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
+        return kPluginFailure;
+    }
+    std::string text;
+    if (!MakeCubeLut(filter, description, size, text)) {
+        std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on the LUT's lattice\n");
+        return kPluginFailure;
+    }
+    WriteWholeFile(cube.name, cube.path, text);
+    return kDone;
 }

@@ -5,22 +5,20 @@
 #include <optional>
 #include <thread>
 
-#include "host/files/byte_stream.h"
-#include "host/frame_loop/frame_files.h"
+#include "host/command_line/exit_status.h"
 #include "host/command_line/options.h"
+#include "host/files/byte_stream.h"
 #include "host/files/output_file.h"
-#include "host/picture/png_io.h"
-#include "host/preview/preview_server.h"
-#include "host/frame_loop/stage_times.h"
-#include "host/picture/test_chart.h"
 #include "host/files/utf8_path.h"
+#include "host/frame_loop/frame_files.h"
+#include "host/frame_loop/stage_times.h"
+#include "host/picture/png_io.h"
+#include "host/picture/test_chart.h"
 #include "host/picture/y4m_index.h"
 #include "host/picture/yc_convert.h"
+#include "host/preview/preview_server.h"
 
 namespace {
-
-constexpr int kRowPadding = 64;
-constexpr int kPluginFailure = 2;
 
 // The incoming frames, any one on demand: the chart, a PNG picture, or a
 // frame of an indexed Y4M file.

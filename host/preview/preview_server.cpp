@@ -6,9 +6,9 @@
 #include <charconv>
 #include <random>
 
+#include "host/command_line/settings_file.h"
 #include "host/files/byte_stream.h"
 #include "host/preview/preview_page.h"
-#include "host/command_line/settings_file.h"
 
 RenderMailbox::Outcome RenderMailbox::Submit(RenderJob job, RenderResult& result) {
     std::unique_lock lock(mutex_);

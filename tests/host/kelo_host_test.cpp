@@ -14,8 +14,8 @@
 
 #include "host/files/byte_stream.h"
 #include "host/picture/png_io.h"
-#include "tests/host/stream_test_support.h"
 #include "host/picture/y4m.h"
+#include "tests/host/stream_test_support.h"
 #ifdef KELO_HAVE_PREVIEW
 #include <httplib.h>
 #endif

@@ -1,0 +1,16 @@
+#include "host/command_line/exit_status.h"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+int ReportFailure() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kelo-host: out of memory\n");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelo-host: %s\n", error.what());
+    }
+    return kUsageOrIoFailure;
+}
