@@ -61,28 +61,55 @@ FileIdentity Identity(const PlannedFile& file, int standardStream) {
     return file.path == "-" ? IdentifyStandardStream(standardStream) : IdentifyPath(file.path);
 }
 
-// A write that would replace the file the frames come from.
-void RefuseOverwritingInput(const PlannedFile& input, const FileIdentity& inputIdentity, const PlannedFile& output) {
-    if (!Identity(output, 1).Is(inputIdentity)) return;
-    const std::string written = output.path == "-" ? "standard output" : output.name;
-    const std::string read = input.name == "-" ? "standard input" : input.name;
-    throw IoError(written + " is the input file " + read + "; refusing to overwrite it");
+std::string StreamOrName(const PlannedFile& file, const char* stream) {
+    return file.path == "-" ? stream : file.name;
 }
 
-// The comparison would silently replace the output it was meant to go with.
-void RefuseComparisonOverOutput(const PlannedFile& comparison, const PlannedFile& output) {
-    if (output.path == "-") return;
-    const auto canonical = [](const PlannedFile& file) { return fs::weakly_canonical(Utf8Path(file.path)); };
-    if (canonical(comparison) == canonical(output)) {
-        throw FileNameError(comparison.name + ": --compare names the output file");
+// A write may not replace any file the run reads, by whatever name it
+// reaches it.
+void RefuseOverwritingReads(const FilePlan& plan, const PlannedFile& written) {
+    const FileIdentity identity = Identity(written, 1);
+    for (const FilePlan::Read& read : plan.reads) {
+        if (!identity.Is(read.identity)) continue;
+        throw IoError(StreamOrName(written, "standard output") + " is " + read.what + " " +
+                      StreamOrName(read.file, "standard input") + "; refusing to overwrite it");
     }
 }
 
-// The checks of the frame run's output, named or default.
-void CheckOutput(const FilePlan& plan, const PlannedFile& output) {
-    RefuseOverwritingInput(plan.input, plan.inputIdentity, output);
-    if (const PlannedWrite* comparison = plan.Write(WriteKind::kComparison)) {
-        RefuseComparisonOverOutput(comparison->file, output);
+const char* OptionOf(WriteKind kind) {
+    switch (kind) {
+        case WriteKind::kFrames: return "OUTPUT";
+        case WriteKind::kComparison: return "--compare";
+        case WriteKind::kSettings: return "--save-settings";
+        case WriteKind::kCube: return "--cube";
+    }
+    return "";
+}
+
+// One would silently replace the other: the same existing file by any name,
+// or the same name for a file still to be made.
+bool SameFile(const PlannedFile& one, const PlannedFile& other) {
+    if (one.path == "-" && other.path == "-") return true;
+    if (Identity(one, 1).Is(Identity(other, 1))) return true;
+    if (one.path == "-" || other.path == "-") return false;
+    return fs::weakly_canonical(Utf8Path(one.path)) == fs::weakly_canonical(Utf8Path(other.path));
+}
+
+void RefuseSharedWrite(const PlannedWrite& earlier, const PlannedWrite& later) {
+    if (!SameFile(earlier.file, later.file)) return;
+    if (earlier.kind == WriteKind::kFrames || later.kind == WriteKind::kFrames) {
+        const PlannedWrite& other = earlier.kind == WriteKind::kFrames ? later : earlier;
+        throw FileNameError(other.file.name + ": " + OptionOf(other.kind) + " names the output file");
+    }
+    throw FileNameError(later.file.name + ": " + OptionOf(earlier.kind) + " and " + OptionOf(later.kind) +
+                        " name the same file");
+}
+
+// Every refusal a new write meets: it is no file read, and no other write.
+void CheckWrite(const FilePlan& plan, const PlannedWrite& write) {
+    RefuseOverwritingReads(plan, write.file);
+    for (const PlannedWrite& other : plan.writes) {
+        if (&other != &write) RefuseSharedWrite(other, write);
     }
 }
 
@@ -109,9 +136,9 @@ const PlannedWrite* FilePlan::Write(WriteKind kind) const {
 
 PlannedFile FilePlan::Output(FileKind inputKind) const {
     if (const PlannedWrite* output = Write(WriteKind::kFrames)) return output->file;
-    const PlannedFile output = DefaultOutput(inputKind);
-    CheckOutput(*this, output);
-    return output;
+    const PlannedWrite output{WriteKind::kFrames, DefaultOutput(inputKind)};
+    CheckWrite(*this, output);
+    return output.file;
 }
 
 FileKind FilePlan::OutputKind(FileKind inputKind) const {
@@ -124,23 +151,30 @@ FileKind FilePlan::OutputKind(FileKind inputKind) const {
 FilePlan PlanFiles(const FileRequest& request) {
     FilePlan plan;
     plan.input = Planned(request.input);
-    plan.inputIdentity = Identity(plan.input, 0);
     for (const std::string& file : request.settingsFiles) plan.settingsFiles.push_back(Planned(file));
-    plan.plugin = request.plugin.empty() ? PlannedFile{"kelo.auf", Utf8String(ProgramDirectory() / "kelo.auf")}
-                                         : Planned(request.plugin);
-    plan.pluginFolder = Utf8String(Utf8Path(plan.plugin.path).parent_path());
-    if (!request.saveSettings.empty()) plan.writes.push_back({WriteKind::kSettings, Planned(request.saveSettings)});
-    if (!request.cube.empty()) plan.writes.push_back({WriteKind::kCube, Planned(request.cube)});
-    if (!request.runsFrames) return plan;
-
-    CheckNames(request);
-    if (!request.compare.empty()) {
-        plan.writes.push_back({WriteKind::kComparison, Planned(request.compare)});
-        RefuseOverwritingInput(plan.input, plan.inputIdentity, plan.writes.back().file);
+    if (request.plugin.empty()) {
+        const std::string beside = Utf8String(ProgramDirectory() / "kelo.auf");
+        plan.plugin = {beside, beside};
+    } else {
+        plan.plugin = Planned(request.plugin);
     }
-    if (!request.output.empty()) {
-        plan.writes.push_back({WriteKind::kFrames, Planned(request.output)});
-        CheckOutput(plan, plan.writes.back().file);
+    plan.pluginFolder = Utf8String(Utf8Path(plan.plugin.path).parent_path());
+    // Identified now, before the run reads any of them.
+    plan.reads.push_back({"the input file", plan.input, Identity(plan.input, 0)});
+    for (const PlannedFile& file : plan.settingsFiles) plan.reads.push_back({"the settings file", file, Identity(file, 0)});
+    plan.reads.push_back({"the plug-in", plan.plugin, Identity(plan.plugin, 0)});
+
+    if (request.runsFrames) CheckNames(request);
+    std::vector<PlannedWrite> writes;
+    if (!request.saveSettings.empty()) writes.push_back({WriteKind::kSettings, Planned(request.saveSettings)});
+    if (!request.cube.empty()) writes.push_back({WriteKind::kCube, Planned(request.cube)});
+    if (request.runsFrames && !request.compare.empty()) {
+        writes.push_back({WriteKind::kComparison, Planned(request.compare)});
+    }
+    if (request.runsFrames && !request.output.empty()) writes.push_back({WriteKind::kFrames, Planned(request.output)});
+    for (const PlannedWrite& write : writes) {
+        CheckWrite(plan, write);
+        plan.writes.push_back(write);
     }
     return plan;
 }

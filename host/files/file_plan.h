@@ -53,11 +53,18 @@ struct PlannedWrite {
 
 struct FilePlan {
     PlannedFile input;
-    FileIdentity inputIdentity;  // taken when planned, before the run reads it
     std::vector<PlannedFile> settingsFiles;
     PlannedFile plugin;
     std::string pluginFolder;  // where the plug-in opens its effect by a bare name
     std::vector<PlannedWrite> writes;
+    // Every file read, by what it is to the run ("the input file"), with the
+    // identity it had when planned, before the run read any of it.
+    struct Read {
+        std::string what;
+        PlannedFile file;
+        FileIdentity identity;
+    };
+    std::vector<Read> reads;
 
     // The write of that kind, or null when the run makes none.
     const PlannedWrite* Write(WriteKind kind) const;
@@ -76,7 +83,7 @@ struct FileNameError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Resolves and checks every file of `request`. Throws FileNameError, or
-// IoError for a write that would replace what the run reads or what another
-// write produces.
+// Resolves and checks every file of `request`: no write is a file the run
+// reads (INPUT, a settings file, the plug-in), and no two writes are one
+// file. Throws FileNameError, or IoError for a write over a read.
 FilePlan PlanFiles(const FileRequest& request);

@@ -294,6 +294,29 @@ TEST_F(KeloHost, RefusesAnOutputThatIsTheInputByAnyName) {
     EXPECT_EQ(errors.find("is the input file"), std::string::npos) << errors;
 }
 
+TEST_F(KeloHost, NoWriteReplacesAFileTheRunReadsOrAnotherWrite) {
+    std::ofstream(Path("look.txt")) << "R(gain)=64\n";
+    const std::string look = Contents("look.txt");
+    fs::create_symlink("look.txt", Path("look-link.txt"));
+    ASSERT_EQ(Run("--quiet"), 0) << errors;
+    fs::rename(Path("kelo-out.png"), Path("chart.png"));
+    const struct {
+        std::string arguments, message;
+    } cases[] = {
+        {"--settings look.txt --save-settings look.txt", "look.txt is the settings file look.txt; refusing"},
+        {"--settings look.txt --cube look-link.txt", "look-link.txt is the settings file look.txt; refusing"},
+        {"--settings - --save-settings look.txt <look.txt", "look.txt is the settings file standard input; refusing"},
+        {"--cube both --save-settings both", "both: --save-settings and --cube name the same file"},
+        {"chart.png - --compare cmp.png >cmp.png", "cmp.png: --compare names the output file"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.arguments), 1) << c.arguments;
+        EXPECT_NE(errors.find("kelo-host: " + c.message), std::string::npos) << c.arguments << ": " << errors;
+        EXPECT_EQ(Contents("look.txt"), look) << c.arguments;
+        EXPECT_FALSE(fs::exists(Path("both"))) << c.arguments;
+    }
+}
+
 TEST_F(KeloHost, KelosPluginRefusesPicturesBeyondItsSizeBeforeDecodingThem) {
     std::ofstream(Path("wide.y4m")) << "YUV4MPEG2 W4097 H16 C444\nFRAME\n";
     // A PNG signature and the start of a header chunk announcing 16384 x 16384.
