@@ -6,6 +6,7 @@
 #include <random>
 
 #include "host/files/byte_stream.h"
+#include "host/files/utf8_path.h"
 #include "host/preview/preview_page.h"
 #include "host/command_line/settings_file.h"
 
@@ -124,11 +125,17 @@ std::optional<Refusal> ParsePictureQuery(const QueryParameters& parameters, int 
 
 namespace {
 
+// JSON is text: a byte that is no UTF-8 character (a Unix file name may
+// hold any) shows as U+FFFD; the command line spells such a name exactly.
 std::string JsonString(std::string_view text) {
     std::string json = "\"";
-    for (char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = Utf8CharLength(text.substr(i));
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        if (!length) {
+            json += "\\ufffd";
+        } else if (c == '"' || c == '\\') {
             json += '\\';
             json += c;
         } else if (byte < 0x20) {
@@ -136,8 +143,9 @@ std::string JsonString(std::string_view text) {
             std::snprintf(escape, sizeof escape, "\\u%04x", byte);
             json += escape;
         } else {
-            json += c;
+            json.append(text.substr(i, length));
         }
+        i += std::max<size_t>(length, 1);
     }
     return json + "\"";
 }

@@ -417,7 +417,7 @@ def main():
         with tempfile.TemporaryDirectory() as folder:
             try:
                 check(folder)
-                print("ok   %s (%.1f s)" % (check.__name__, time.monotonic() - start))
+                print("ok   %s (%.2f s)" % (check.__name__, time.monotonic() - start))
             except Exception as error:  # one broken rule does not hide the others
                 failed += 1
                 print("FAIL %s: %s: %s" % (check.__name__, type(error).__name__, error))
