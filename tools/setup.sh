@@ -14,7 +14,7 @@ export DEBIAN_FRONTEND=noninteractive
 # The plug-in on the Vulkan device (lavapipe on the processor), the effect
 # stand-in's HLSL compiler (glslang's CMake package names glslangValidator,
 # so glslang-tools too), kelo-host's PNG files and its preview's HTTP server.
-demo="ca-certificates cmake g++ make pkg-config libpng-dev libcpp-httplib-dev
+demo="ca-certificates cmake g++ make pkg-config libpng-dev libboost-dev
   libvulkan-dev mesa-vulkan-drivers glslang-dev glslang-tools spirv-tools"
 
 # The Linux tests and benchmarks, with Vulkan's validation layers; the name

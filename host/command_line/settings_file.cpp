@@ -1,8 +1,10 @@
 #include "host/command_line/settings_file.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/files/byte_stream.h"
+#include "host/files/utf8_path.h"
 
 namespace {
 
@@ -62,8 +64,35 @@ std::string ShellQuoted(const std::string& text) {
     const bool plain = !text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                                                               "0123456789_-.,/:=+@%") == std::string::npos;
     if (plain) return text;
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    // Each character as it stands, or 0 for a byte that is not one, or a
+    // control character.
+    const auto lengthAt = [&](size_t i) {
+        const size_t length = Utf8CharLength(std::string_view(text).substr(i));
+        const auto byte = static_cast<unsigned char>(text[i]);
+        return length == 1 && (byte < 0x20 || byte == 0x7f) ? 0 : length;
+    };
+    bool stray = false;
+    for (size_t i = 0; i < text.size() && !stray; i += std::max<size_t>(lengthAt(i), 1)) stray = !lengthAt(i);
+    if (!stray) {
+        std::string quoted = "'";
+        for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return quoted + "'";
+    }
+    // A name that is not text (a Unix file name may be any bytes) or holds
+    // control characters: spelt byte by byte, so the line shows as text and
+    // still names that very file in bash, zsh and a POSIX sh of 2024.
+    std::string quoted = "$'";
+    for (size_t i = 0; i < text.size(); i += std::max<size_t>(lengthAt(i), 1)) {
+        const size_t length = lengthAt(i);
+        if (length == 1 && (text[i] == '\'' || text[i] == '\\')) quoted += '\\';
+        if (length) {
+            quoted.append(text, i, length);
+        } else {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(text[i]));
+            quoted += escape;
+        }
+    }
     return quoted + "'";
 }
 

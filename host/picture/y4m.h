@@ -32,6 +32,9 @@ public:
     // stream; throws IoError naming the frame when it is cut short.
     bool ReadFrame(Picture& picture);
     int framesRead() const { return framesRead_; }
+    // For a reader started part-way into the stream: the next frame is
+    // frame `index`, as messages name it.
+    void StartAtFrame(int index) { framesRead_ = index; }
     // The parameters on the last frame's FRAME line ("Ib", "XFOO=1"; empty
     // when it had none).
     const std::string& frameParameters() const { return frameParameters_; }

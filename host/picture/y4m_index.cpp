@@ -65,5 +65,6 @@ void Y4mFrameIndex::Read(int index, Picture& picture) {
     ByteInput input(file_.get(), name_);
     input.Unread(header_.data(), header_.size());
     Y4mReader reader(input);
+    reader.StartAtFrame(index);
     if (!reader.ReadFrame(picture)) throw IoError(name_ + ": frame " + std::to_string(index) + ": missing");
 }

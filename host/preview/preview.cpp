@@ -1,6 +1,11 @@
 #include "host/preview/preview.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -31,7 +36,13 @@ public:
             return;
         }
         std::error_code error;
-        if (request.inputName == "-" || !std::filesystem::is_regular_file(Utf8Path(request.inputPath), error)) {
+        const auto status =
+            request.inputName == "-" ? std::filesystem::file_status() : std::filesystem::status(Utf8Path(request.inputPath), error);
+        if (error) throw IoError(request.inputName + ": " + error.message());
+        if (std::filesystem::is_directory(status)) {
+            throw IoError(request.inputName + ": " + std::make_error_code(std::errc::is_a_directory).message());
+        }
+        if (!std::filesystem::is_regular_file(status)) {
             // Frames are read again whenever the page goes back to one.
             throw UsageError(request.inputName + ": --preview needs a file it can read again, not a stream");
         }
@@ -102,6 +113,12 @@ std::string EncodePng(const Picture& picture) {
 int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, const FilterDescription& description,
                const FilterSettings& settings, const std::function<void()>& enterPluginFolder) {
     RequirePng("--preview");
+    // The printed address is the only way in. Asked before anything is
+    // opened here, since a closed descriptor would be the next one handed
+    // out, and the address written into that.
+    if (fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        throw IoError(std::string("standard output: cannot show the preview's address: ") + std::strerror(errno));
+    }
     PreviewFrames frames(request);
     const int rowLength = request.maxWidth ? request.maxWidth : frames.width() + kRowPadding;
     if (rowLength < frames.width()) {
@@ -126,9 +143,13 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
         std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
         return kPluginFailure;
     }
+    errno = 0;
+    if (std::printf("kelo-host: preview at http://127.0.0.1:%d/?token=%s (Ctrl-C ends it)\n", port, token.c_str()) < 0 ||
+        std::fflush(stdout) != 0) {
+        throw IoError(std::string("standard output: cannot show the preview's address: ") +
+                      (errno ? std::strerror(errno) : "write error"));
+    }
     std::thread serving([&] { server.Serve(); });
-    std::printf("kelo-host: preview at http://127.0.0.1:%d/?token=%s (Ctrl-C ends it)\n", port, token.c_str());
-    std::fflush(stdout);
 
     YcFrame frame, temp;
     Picture picture;

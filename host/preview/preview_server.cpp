@@ -1,13 +1,13 @@
 #include "host/preview/preview_server.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <random>
 
 #include "host/command_line/settings_file.h"
 #include "host/files/byte_stream.h"
+#include "host/files/utf8_path.h"
 #include "host/preview/preview_page.h"
 
 RenderMailbox::Outcome RenderMailbox::Submit(RenderJob job, RenderResult& result) {
@@ -125,11 +125,17 @@ std::optional<Refusal> ParsePictureQuery(const QueryParameters& parameters, int 
 
 namespace {
 
+// JSON is text: a byte that is no UTF-8 character (a Unix file name may
+// hold any) shows as U+FFFD; the command line spells such a name exactly.
 std::string JsonString(std::string_view text) {
     std::string json = "\"";
-    for (char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = Utf8CharLength(text.substr(i));
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        if (!length) {
+            json += "\\ufffd";
+        } else if (c == '"' || c == '\\') {
             json += '\\';
             json += c;
         } else if (byte < 0x20) {
@@ -137,8 +143,9 @@ std::string JsonString(std::string_view text) {
             std::snprintf(escape, sizeof escape, "\\u%04x", byte);
             json += escape;
         } else {
-            json += c;
+            json.append(text.substr(i, length));
         }
+        i += std::max<size_t>(length, 1);
     }
     return json + "\"";
 }
@@ -184,7 +191,7 @@ namespace {
 
 // Settings arrive as a settings file's text; they are a few hundred bytes.
 constexpr size_t kMaxSettingsBody = 16 * 1024;
-// The library's own limit, beyond which it refuses a body unread.
+// Beyond this a body is refused unread.
 constexpr size_t kMaxPayload = 64 * 1024;
 
 const char* ContentType(std::string_view name) {
@@ -201,6 +208,19 @@ const EmbeddedFile* PageFile(std::string_view name) {
     return nullptr;
 }
 
+HttpResponse Refused(const Refusal& refusal) {
+    return HttpResponse{refusal.status, "text/plain; charset=utf-8", refusal.reason + "\n", {}};
+}
+
+HttpResponse Json(std::string json) { return HttpResponse{200, "application/json", std::move(json), {}}; }
+
+const HttpHeaders kCommonHeaders = {
+    {"Cache-Control", "no-store"},
+    {"X-Content-Type-Options", "nosniff"},
+    {"Referrer-Policy", "no-referrer"},
+    {"Content-Security-Policy", "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; form-action 'none'"},
+};
+
 }  // namespace
 
 struct PreviewServer::Impl {
@@ -208,13 +228,45 @@ struct PreviewServer::Impl {
     RenderMailbox& mailbox;
     std::string token;
     int port = 0;
-    httplib::Server server;
     std::mutex settingsMutex;
     FilterSettings settings;
     uint64_t version = 1;
+    // An endpoint: what one method on one path answers, once the request
+    // has passed the gate in Handle.
+    using Endpoint = std::function<HttpResponse(const HttpRequest&)>;
+    std::map<std::string, std::map<std::string, Endpoint>> endpoints;  // by path, then method
+    HttpServer server;
 
     Impl(PreviewInfo i, FilterSettings s, RenderMailbox& m, std::string t)
-        : info(std::move(i)), mailbox(m), token(std::move(t)), settings(std::move(s)) {}
+        : info(std::move(i)),
+          mailbox(m),
+          token(std::move(t)),
+          settings(std::move(s)),
+          server([this](const HttpRequest& request) { return Handle(request); }, kCommonHeaders, kMaxPayload) {}
+
+    void Add(const std::string& method, const std::string& path, Endpoint endpoint) {
+        endpoints[path][method] = std::move(endpoint);
+    }
+
+    // Every request, whatever it asks for: the Host and token checks first,
+    // so that nobody without the token learns even which paths exist.
+    HttpResponse Handle(const HttpRequest& request) {
+        const auto given = request.query.find("token");
+        const std::string* givenToken =
+            given == request.query.end() || request.query.count("token") > 1 ? nullptr : &given->second;
+        if (auto refusal = CheckAccess(request.host, givenToken, token, port)) return Refused(*refusal);
+        const auto path = endpoints.find(request.path);
+        if (path == endpoints.end()) return Refused({404, "no such page"});
+        const auto endpoint = path->second.find(request.method);
+        if (endpoint == path->second.end()) {
+            std::string allowed;
+            for (const auto& [method, ignored] : path->second) allowed += (allowed.empty() ? "" : ", ") + method;
+            HttpResponse response = Refused({405, request.method + " is not answered here; " + allowed + " is"});
+            response.headers.emplace_back("Allow", allowed);
+            return response;
+        }
+        return endpoint->second(request);
+    }
 
     std::string State() {
         std::lock_guard lock(settingsMutex);
@@ -224,7 +276,7 @@ struct PreviewServer::Impl {
     // Applies a settings file's text to the shared settings.
     std::optional<Refusal> ChangeSettings(const std::string& text) {
         if (text.size() > kMaxSettingsBody) {
-            return Refusal{400, "settings of more than " + std::to_string(kMaxSettingsBody) + " bytes"};
+            return Refusal{413, "settings of more than " + std::to_string(kMaxSettingsBody) + " bytes"};
         }
         std::lock_guard lock(settingsMutex);
         FilterSettings changed = settings;
@@ -240,106 +292,69 @@ struct PreviewServer::Impl {
         return std::nullopt;
     }
 
-    void Picture(const httplib::Request& request, httplib::Response& response) {
+    HttpResponse Picture(const HttpRequest& request) {
         PictureQuery query;
-        if (auto refusal = ParsePictureQuery(request.params, info.frames, query)) return Refuse(response, *refusal);
+        if (auto refusal = ParsePictureQuery(request.query, info.frames, query)) return Refused(*refusal);
         RenderJob job;
+        HttpResponse response{200, "image/png", "", {}};
         {
             std::lock_guard lock(settingsMutex);
             job.settings = settings;
-            response.set_header("X-Kelo-Version", std::to_string(version));
+            response.headers.emplace_back("X-Kelo-Version", std::to_string(version));
         }
         job.frame = query.frame;
         job.filtered = query.filtered;
         RenderResult result;
         switch (mailbox.Submit(std::move(job), result)) {
-        case RenderMailbox::Outcome::kSuperseded:
-            return Refuse(response, {503, "a newer picture was asked for"});
-        case RenderMailbox::Outcome::kStopped:
-            return Refuse(response, {503, "kelo-host is stopping"});
-        case RenderMailbox::Outcome::kDone:
-            break;
+        case RenderMailbox::Outcome::kSuperseded: return Refused({503, "a newer picture was asked for"});
+        case RenderMailbox::Outcome::kStopped: return Refused({503, "kelo-host is stopping"});
+        case RenderMailbox::Outcome::kDone: break;
         }
-        if (!result.ok) return Refuse(response, {500, result.error});
+        if (!result.ok) return Refused({500, result.error});
         if (query.download) {
-            response.set_header("Content-Disposition", "attachment; filename=\"kelo-frame" +
-                                                           std::to_string(query.frame) +
-                                                           (query.filtered ? "" : "-before") + ".png\"");
+            response.headers.emplace_back("Content-Disposition", "attachment; filename=\"kelo-frame" +
+                                                                     std::to_string(query.frame) +
+                                                                     (query.filtered ? "" : "-before") + ".png\"");
         }
         // Where a picture's time went, for the page's status line.
         char timing[96];
         std::snprintf(timing, sizeof timing, "filter;dur=%.1f, encode;dur=%.1f", result.filterMs, result.encodeMs);
-        response.set_header("Server-Timing", timing);
-        response.set_content(result.png, "image/png");
-    }
-
-    static void Refuse(httplib::Response& response, const Refusal& refusal) {
-        response.status = refusal.status;
-        response.set_content(refusal.reason + "\n", "text/plain; charset=utf-8");
+        response.headers.emplace_back("Server-Timing", timing);
+        response.body = std::move(result.png);
+        return response;
     }
 
     void Route() {
-        server.set_payload_max_length(kMaxPayload);
-        server.set_default_headers({
-            {"Cache-Control", "no-store"},
-            {"X-Content-Type-Options", "nosniff"},
-            {"Referrer-Policy", "no-referrer"},
-            {"Content-Security-Policy",
-             "default-src 'self'; img-src 'self' blob:; frame-ancestors 'none'; form-action 'none'"},
-        });
-        // The library's own refusals say why too.
-        server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
-                                                                         httplib::Response& response) {
-            if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-            const char* reason = response.status == 404   ? "no such page"
-                                 : response.status == 413 ? "request too large"
-                                 : response.status == 414 ? "address too long"
-                                                          : "bad request";
-            response.set_content(std::string(reason) + "\n", "text/plain; charset=utf-8");
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-        server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-            const auto given = request.params.find("token");
-            const std::string* givenToken = given == request.params.end() ? nullptr : &given->second;
-            if (request.params.count("token") > 1) givenToken = nullptr;
-            if (auto refusal = CheckAccess(request.get_header_value("Host"), givenToken, token, port)) {
-                Refuse(response, *refusal);
-                return httplib::Server::HandlerResponse::Handled;
-            }
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
         const auto page = [this](const std::string& name) {
-            return [this, name](const httplib::Request&, httplib::Response& response) {
+            return [this, name](const HttpRequest&) {
                 const EmbeddedFile* file = PageFile(name);
                 std::string text(reinterpret_cast<const char*>(file->data), file->size);
                 // The page's own links carry the token on.
                 for (size_t at; (at = text.find("@TOKEN@")) != std::string::npos;) text.replace(at, 7, token);
-                response.set_content(text, ContentType(name));
+                return HttpResponse{200, ContentType(name), std::move(text), {}};
             };
         };
-        server.Get("/", page("index.html"));
-        server.Get("/page.css", page("page.css"));
-        server.Get("/page.js", page("page.js"));
-        server.Get("/api/state", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_content(State(), "application/json");
+        Add("GET", "/", page("index.html"));
+        Add("GET", "/page.css", page("page.css"));
+        Add("GET", "/page.js", page("page.js"));
+        Add("GET", "/api/state", [this](const HttpRequest&) { return Json(State()); });
+        Add("POST", "/api/settings", [this](const HttpRequest& request) {
+            if (auto refusal = ChangeSettings(request.body)) return Refused(*refusal);
+            return Json(State());
         });
-        server.Post("/api/settings", [this](const httplib::Request& request, httplib::Response& response) {
-            if (auto refusal = ChangeSettings(request.body)) return Refuse(response, *refusal);
-            response.set_content(State(), "application/json");
-        });
-        server.Get("/api/settings.txt", [this](const httplib::Request&, httplib::Response& response) {
+        Add("GET", "/api/settings.txt", [this](const HttpRequest&) {
             std::lock_guard lock(settingsMutex);
-            response.set_header("Content-Disposition", "attachment; filename=\"kelo-settings.txt\"");
-            response.set_content(FormatSettings(info.description, settings), "text/plain; charset=utf-8");
+            return HttpResponse{200,
+                                "text/plain; charset=utf-8",
+                                FormatSettings(info.description, settings),
+                                {{"Content-Disposition", "attachment; filename=\"kelo-settings.txt\""}}};
         });
-        server.Get("/api/picture", [this](const httplib::Request& request, httplib::Response& response) {
-            Picture(request, response);
-        });
+        Add("GET", "/api/picture", [this](const HttpRequest& request) { return Picture(request); });
         // A change and the picture that shows it in one round trip, for the
         // page's sliders.
-        server.Post("/api/picture", [this](const httplib::Request& request, httplib::Response& response) {
-            if (auto refusal = ChangeSettings(request.body)) return Refuse(response, *refusal);
-            Picture(request, response);
+        Add("POST", "/api/picture", [this](const HttpRequest& request) {
+            if (auto refusal = ChangeSettings(request.body)) return Refused(*refusal);
+            return Picture(request);
         });
     }
 };
@@ -352,17 +367,10 @@ PreviewServer::PreviewServer(PreviewInfo info, FilterSettings settings, RenderMa
 PreviewServer::~PreviewServer() = default;
 
 int PreviewServer::Bind(int port) {
-    // Loopback only: nothing on the network can reach the page.
-    const int bound = port ? (impl_->server.bind_to_port("127.0.0.1", port) ? port : -1)
-                           : impl_->server.bind_to_any_port("127.0.0.1");
-    if (bound <= 0) {
-        throw IoError(port ? "cannot listen on 127.0.0.1:" + std::to_string(port) + " (in use?)"
-                           : std::string("cannot find a free port on 127.0.0.1"));
-    }
-    impl_->port = bound;
-    return bound;
+    impl_->port = impl_->server.Bind(port);
+    return impl_->port;
 }
 
-void PreviewServer::Serve() { impl_->server.listen_after_bind(); }
+void PreviewServer::Serve() { impl_->server.Serve(); }
 
-void PreviewServer::Stop() { impl_->server.stop(); }
+void PreviewServer::Stop() { impl_->server.Stop(); }

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "host/filter/filter_plugin.h"
+#include "host/preview/http_server.h"
 
 // One picture wanted of the main thread.
 struct RenderJob {
@@ -78,7 +79,6 @@ struct Refusal {
 std::optional<Refusal> CheckAccess(std::string_view hostHeader, const std::string* givenToken,
                                    std::string_view token, int port);
 
-using QueryParameters = std::multimap<std::string, std::string>;
 struct PictureQuery {
     int frame = 0;
     bool filtered = true;

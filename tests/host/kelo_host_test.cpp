@@ -17,7 +17,13 @@
 #include "host/picture/y4m.h"
 #include "tests/host/stream_test_support.h"
 #ifdef KELO_HAVE_PREVIEW
-#include <httplib.h>
+#define BOOST_BEAST_USE_STD_STRING_VIEW
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
 #endif
 
 namespace fs = std::filesystem;
@@ -475,6 +481,29 @@ TEST_F(KeloHost, WritesTheCorrectionAsACubeLutThroughThePlugin) {
 }
 
 #ifdef KELO_HAVE_PREVIEW
+struct HttpAnswer {
+    int status = 0;
+    std::string body;
+};
+
+// One request on a connection of its own, as a browser's tab would send it.
+HttpAnswer Ask(int port, const std::string& host, const std::string& target, const std::string& body = {}) {
+    namespace http = boost::beast::http;
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::socket socket(context);
+    socket.connect({boost::asio::ip::make_address_v4("127.0.0.1"), static_cast<unsigned short>(port)});
+    http::request<http::string_body> request(body.empty() ? http::verb::get : http::verb::post, target, 11);
+    request.set(http::field::host, host + ":" + std::to_string(port));
+    if (!body.empty()) request.set(http::field::content_type, "text/plain");
+    request.body() = body;
+    request.prepare_payload();
+    http::write(socket, request);
+    boost::beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    http::read(socket, buffer, response);
+    return {int(response.result_int()), response.body()};
+}
+
 TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
     WriteClip("in.y4m", 3);
     EXPECT_EQ(Run("--preview - <in.y4m"), 1);
@@ -514,18 +543,17 @@ TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
     const int port = std::stoi(url.substr(portAt));
     const std::string token = url.substr(tokenAt, 32);
 
-    httplib::Client client("127.0.0.1", port);
-    EXPECT_EQ(client.Get("/api/state")->status, 403);
-    const auto state = client.Get("/api/state?token=" + token);
-    EXPECT_EQ(state->status, 200);
-    EXPECT_NE(state->body.find("\"frames\":3"), std::string::npos) << state->body;
-    const auto refused = client.Post("/api/settings?token=" + token, "Y(offs)=1000\n", "text/plain");
-    EXPECT_EQ(refused->status, 400);
-    EXPECT_NE(refused->body.find("settings:1: Y(offs)=1000"), std::string::npos) << refused->body;
-    EXPECT_EQ(client.Get("/api/picture?frame=3&token=" + token)->status, 400);
-    const auto firstPixel = [](const httplib::Result& picture) {
-        EXPECT_EQ(picture->status, 200) << picture->body;
-        std::FILE* memory = fmemopen(const_cast<char*>(picture->body.data()), picture->body.size(), "rb");
+    EXPECT_EQ(Ask(port, "127.0.0.1", "/api/state").status, 403);
+    const HttpAnswer state = Ask(port, "127.0.0.1", "/api/state?token=" + token);
+    EXPECT_EQ(state.status, 200);
+    EXPECT_NE(state.body.find("\"frames\":3"), std::string::npos) << state.body;
+    const HttpAnswer refused = Ask(port, "127.0.0.1", "/api/settings?token=" + token, "Y(offs)=1000\n");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_NE(refused.body.find("settings:1: Y(offs)=1000"), std::string::npos) << refused.body;
+    EXPECT_EQ(Ask(port, "127.0.0.1", "/api/picture?frame=3&token=" + token).status, 400);
+    const auto firstPixel = [](HttpAnswer picture) {
+        EXPECT_EQ(picture.status, 200) << picture.body;
+        std::FILE* memory = fmemopen(picture.body.data(), picture.body.size(), "rb");
         ByteInput input(memory, "picture");
         const Picture decoded = ReadPng(input);
         std::fclose(memory);
@@ -533,9 +561,10 @@ TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
     };
     // Frame 2 has Y code 18, YC 37; the filter adds 100: R'G'B' 137 / 4096 of 255 is 9.
     // Frame 0, YC 0 + 100, gives 6. A second client sees the same settings.
-    EXPECT_EQ(firstPixel(client.Post("/api/picture?frame=2&token=" + token, "Y(offs)=100\n", "text/plain")), 9);
-    EXPECT_EQ(firstPixel(httplib::Client("localhost", port).Get("/api/picture?frame=0&token=" + token)), 6);
-    EXPECT_NE(client.Get("/api/settings.txt?token=" + token)->body.find("\nY(offs)=100\n"), std::string::npos);
+    EXPECT_EQ(firstPixel(Ask(port, "127.0.0.1", "/api/picture?frame=2&token=" + token, "Y(offs)=100\n")), 9);
+    EXPECT_EQ(firstPixel(Ask(port, "localhost", "/api/picture?frame=0&token=" + token)), 6);
+    EXPECT_NE(Ask(port, "127.0.0.1", "/api/settings.txt?token=" + token).body.find("\nY(offs)=100\n"),
+              std::string::npos);
 
     kill(pid, SIGINT);
     int status = 0;
