@@ -47,6 +47,9 @@ constexpr int kPluginFailure = 2;
 int ReportFailure() {
     try {
         throw;
+    } catch (const Stopped& stop) {
+        std::fprintf(stderr, "kelo-host: %s\n", stop.what());
+        return 128 + stop.signal();
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "kelo-host: out of memory\n");
     } catch (const std::exception& error) {
