@@ -117,19 +117,32 @@ template size_t ByteInput::ReadGrowing(std::vector<uint8_t>&, size_t);
 template size_t ByteInput::ReadGrowing(std::vector<uint16_t>&, size_t);
 
 ByteOutput::ByteOutput(std::FILE* file, std::string name)
-    : file_(file), name_(std::move(name)), waitingFd_(WaitingDescriptor(file)) {}
+    : file_(file), name_(std::move(name)), waitingFd_(WaitingDescriptor(file)) {
+#ifndef _WIN32
+    if (waitingFd_ >= 0) {
+        ownFd_ = open(("/proc/self/fd/" + std::to_string(waitingFd_)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+#endif
+}
 
 void ByteOutput::Write(const void* data, size_t size) {
 #ifndef _WIN32
     if (waitingFd_ >= 0) {
-        // After a poll that finds room, a write of no more than PIPE_BUF
-        // bytes to a pipe does not wait: a stop can end every wait.
         Flush();
+        // Without a description of its own (a socket), a write of no more
+        // than PIPE_BUF bytes after a poll that finds room does not wait.
+        const int fd = ownFd_ >= 0 ? ownFd_ : waitingFd_;
+        const size_t most = ownFd_ >= 0 ? size : PIPE_BUF;
         auto* bytes = static_cast<const unsigned char*>(data);
         while (size > 0) {
-            WaitUntilReady(waitingFd_, POLLOUT);
-            const ssize_t written = write(waitingFd_, bytes, std::min<size_t>(size, PIPE_BUF));
-            if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (ownFd_ < 0) WaitUntilReady(fd, POLLOUT);
+            const ssize_t written = write(fd, bytes, std::min(size, most));
+            if (written < 0 && (errno == EINTR || errno == EAGAIN)) {
+                // A frame goes on while the reader takes it; only a wait
+                // for room gives way to a stop.
+                if (ownFd_ >= 0) WaitUntilReady(fd, POLLOUT);
+                continue;
+            }
             if (written <= 0) throw IoError(name_ + ": cannot write: " + std::strerror(written < 0 ? errno : EIO));
             bytes += written;
             size -= size_t(written);
@@ -144,6 +157,13 @@ void ByteOutput::Write(const void* data, size_t size) {
 
 void ByteOutput::Flush() {
     if (std::fflush(file_) != 0) throw IoError(name_ + ": cannot write: " + std::strerror(errno));
+}
+
+void ByteOutput::Close() {
+#ifndef _WIN32
+    if (ownFd_ >= 0) close(ownFd_);
+#endif
+    ownFd_ = -1;
 }
 
 namespace {

@@ -50,17 +50,27 @@ private:
 class ByteOutput {
 public:
     ByteOutput(std::FILE* file, std::string name);
+    ByteOutput(const ByteOutput&) = delete;
+    ByteOutput& operator=(const ByteOutput&) = delete;
+    ~ByteOutput() { Close(); }
 
     const std::string& name() const { return name_; }
     std::FILE* file() const { return file_; }
     // Throws IoError when the bytes cannot be written.
     void Write(const void* data, size_t size);
     void Flush();
+    // Lets go of the stream's own descriptor (below), so that the reader
+    // at the other end sees the end; `file` stays open. Flushes.
+    void Close();
 
 private:
     std::FILE* file_;
     std::string name_;
     int waitingFd_ = -1;
+    // For a pipe or FIFO, a description of its own that does not wait
+    // (opened anew, so that the one shared with other programs keeps its
+    // flags): whole frames go in one write where the pipe has room.
+    int ownFd_ = -1;
 };
 
 // Opens the file at `path` for reading, or standard input for "-" (binary

@@ -258,6 +258,7 @@ void OutputFile::MarkWhole() {
 void OutputFile::Commit() {
     if (done_) return;
     output_->Flush();
+    output_->Close();
     if (!ownsFile_) {
         done_ = true;
         return;
@@ -300,6 +301,7 @@ std::string OutputFile::Abandon(bool keepWhole) {
     std::FILE* file = file_;
     file_ = nullptr;
     if (direct_) {
+        output_->Close();
         if (ownsFile_) std::fclose(file);
         else std::fflush(file);
         return "";
