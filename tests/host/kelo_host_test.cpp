@@ -316,7 +316,7 @@ TEST_F(KeloHost, AStopEndsEveryWaitForAStreamAtOnceAndChangesNoFile) {
 // and the run succeeds, or it reports the stop and they are all as they were.
 TEST_F(KeloHost, AStopAsTheOutputsAreWrittenReplacesAllOrNone) {
     Picture picture;
-    picture.width = picture.height = 1024;
+    picture.width = picture.height = 768;
     picture.format = PictureFormat{ColourModel::Rgb, Chroma::k444, 16, false};
     picture.samples16.resize(picture.SampleCount());
     uint32_t noise = 1;  // costly to compress, so that the encoding takes a while
@@ -336,9 +336,10 @@ TEST_F(KeloHost, AStopAsTheOutputsAreWrittenReplacesAllOrNone) {
     // From the start of the run to beyond its end; a signal before the
     // handlers are in place would not be kelo-host's to answer.
     for (int i = 1; i <= 9; ++i) {
+        const double delay = std::max(0.1, duration * i / 5);
         std::ofstream(Path("out.png")) << "the user's";
         std::ofstream(Path("cmp.png")) << "the user's";
-        const Signalled run = RunSignalled({"--compare", "cmp.png", "in.png", "out.png"}, SIGINT, duration * i / 5);
+        const Signalled run = RunSignalled({"--compare", "cmp.png", "in.png", "out.png"}, SIGINT, delay);
         if (run.status == 0) {
             ++replaced;
             EXPECT_EQ(Contents("out.png"), fresh) << i;
