@@ -8,6 +8,7 @@
 #include "host/command_line/options.h"
 #include "host/command_line/settings_file.h"
 #include "host/files/file_plan.h"
+#include "host/files/stop_signals.h"
 #include "host/files/utf8_path.h"
 #include "host/filter/filter_plugin.h"
 #include "host/filter/probe.h"

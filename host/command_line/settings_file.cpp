@@ -39,9 +39,9 @@ void ApplySettingsText(const FilterDescription& description, const std::string& 
 void ApplySettingsFile(const FilterDescription& description, const std::string& displayName, const std::string& path,
                        FilterSettings& settings) {
     OpenedFile file = OpenedFile::ForReading(path, displayName);
+    ByteInput input(file.get(), displayName);
     std::string text(kMaxSettingsFileSize + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file.get()));
-    if (std::ferror(file.get())) throw IoError(displayName + ": cannot read");
+    text.resize(input.Read(text.data(), text.size()));
     if (text.size() > kMaxSettingsFileSize) {
         throw IoError(displayName + ": too large for a settings file (more than " +
                       std::to_string(kMaxSettingsFileSize) + " bytes)");

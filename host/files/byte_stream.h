@@ -13,10 +13,13 @@ struct IoError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Reads from a pipe, a FIFO or a terminal wait for data, and a stop ends
+// the wait with Stopped (host/files/stop_signals.h).
 class ByteInput {
 public:
-    // `file` stays owned by the caller.
-    ByteInput(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
+    // `file` stays owned by the caller. A stream that can wait is read past
+    // its stdio buffer, which must still be empty.
+    ByteInput(std::FILE* file, std::string name);
 
     const std::string& name() const { return name_; }
 
@@ -31,29 +34,49 @@ public:
     size_t ReadGrowing(std::vector<Element>& buffer, size_t size);
 
 private:
+    // One read from the system, waiting for data as long as it takes.
+    size_t ReadSome(void* data, size_t size);
+
     std::FILE* file_;
     std::string name_;
+    int waitingFd_ = -1;  // the descriptor of a stream that can wait, or -1
+    // Bytes read ahead or put back, from `pendingAt_` on.
     std::vector<unsigned char> pending_;
+    size_t pendingAt_ = 0;
 };
 
+// Writes to a pipe, a FIFO or a terminal wait for room, and a stop ends the
+// wait with Stopped.
 class ByteOutput {
 public:
-    ByteOutput(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
+    ByteOutput(std::FILE* file, std::string name);
+    ByteOutput(const ByteOutput&) = delete;
+    ByteOutput& operator=(const ByteOutput&) = delete;
+    ~ByteOutput() { Close(); }
 
     const std::string& name() const { return name_; }
     std::FILE* file() const { return file_; }
     // Throws IoError when the bytes cannot be written.
     void Write(const void* data, size_t size);
     void Flush();
+    // Lets go of the stream's own descriptor (below), so that the reader
+    // at the other end sees the end; `file` stays open. Flushes.
+    void Close();
 
 private:
     std::FILE* file_;
     std::string name_;
+    int waitingFd_ = -1;
+    // For a pipe or FIFO, a description of its own that does not wait
+    // (opened anew, so that the one shared with other programs keeps its
+    // flags): whole frames go in one write where the pipe has room.
+    int ownFd_ = -1;
 };
 
 // Opens the file at `path` for reading, or standard input for "-" (binary
-// mode); failures name the file as the user spelt it. The result closes what
-// it opened. Outputs are opened by OutputFile (host/output_file.h).
+// mode); failures name the file as the user spelt it. A FIFO is opened
+// without waiting for a writer: the first read waits, and a stop ends that
+// wait. The result closes what it opened. Outputs are opened by OutputFile (host/output_file.h).
 class OpenedFile {
 public:
     static OpenedFile ForReading(const std::string& path, const std::string& name);

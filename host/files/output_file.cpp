@@ -1,7 +1,7 @@
 #include "host/files/output_file.h"
 
+#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,30 +26,12 @@ namespace {
 
 std::string Reason() { return std::strerror(errno); }
 
-// Temporary files the signal handler removes on a forced stop. Plain
-// buffers: the handler may read them at any moment.
-constexpr int kTempSlots = 4;
-constexpr size_t kTempPathMax = 4096;
-char g_tempPaths[kTempSlots][kTempPathMax];
-volatile std::sig_atomic_t g_tempInUse[kTempSlots];
-volatile std::sig_atomic_t g_stopSignal = 0;
+// Set by the first rename of a run: a stop after it would leave the run's
+// outputs half old, half new.
+std::atomic<bool> g_replacedOne{false};
 
-int RegisterTemp(const std::string& path) {
-    if (path.size() >= kTempPathMax) return -1;
-    for (int slot = 0; slot < kTempSlots; ++slot) {
-        if (g_tempInUse[slot]) continue;
-        std::memcpy(g_tempPaths[slot], path.c_str(), path.size() + 1);
-        g_tempInUse[slot] = 1;
-        return slot;
-    }
-    return -1;
-}
-
-void ForgetTemp(const std::string& path) {
-    for (int slot = 0; slot < kTempSlots; ++slot) {
-        if (g_tempInUse[slot] && path == g_tempPaths[slot]) g_tempInUse[slot] = 0;
-    }
-}
+void RegisterTemp(const std::string& path) { RememberTemporaryFile(path); }
+void ForgetTemp(const std::string& path) { ForgetTemporaryFile(path); }
 
 #ifdef _WIN32
 
@@ -129,14 +112,6 @@ FileIdentity IdentifyStream(int which) {
     return Identify(GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE));
 }
 
-// Runs on a thread of its own. The first Ctrl+C asks for a stop; the next
-// one is left to the system, which ends the process.
-BOOL WINAPI OnConsoleControl(DWORD event) {
-    if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || g_stopSignal != 0) return FALSE;
-    g_stopSignal = SIGINT;
-    return TRUE;
-}
-
 #else
 
 // The file a chain of symlinks ends at, existing or not: that is the file a
@@ -193,7 +168,29 @@ void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 bool CutTo(std::FILE* file, uint64_t size) { return ftruncate(fileno(file), off_t(size)) == 0; }
 uint64_t Position(std::FILE* file) { return uint64_t(ftello(file)); }
 bool SyncToDisk(std::FILE* file) { return fsync(fileno(file)) == 0; }
-std::FILE* OpenDirect(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+std::FILE* OpenDirect(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !S_ISFIFO(status.st_mode)) return std::fopen(path.c_str(), "wb");
+    // Opening a FIFO waits for a reader where no stop can end it; asking
+    // again every few milliseconds can.
+    constexpr int kReaderPollMilliseconds = 20;
+    for (;;) {
+        const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 && errno == ENXIO) {
+            SleepUnlessStopped(kReaderPollMilliseconds);
+            continue;
+        }
+        if (fd < 0) return nullptr;
+        const int flags = fcntl(fd, F_GETFL);
+        std::FILE* file = nullptr;
+        if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 || !(file = fdopen(fd, "wb"))) {
+            const int saved = errno;
+            close(fd);
+            errno = saved;
+        }
+        return file;
+    }
+}
 
 // Only a regular file can be overwritten by reading it: /dev/null as input
 // and output at once is fine.
@@ -218,18 +215,6 @@ FileIdentity IdentifyStream(int fd) {
     return Identify(result, status);
 }
 
-void OnStopSignal(int signal) {
-    if (g_stopSignal == 0) {
-        g_stopSignal = signal;
-        return;
-    }
-    // A second request does not wait for the frame in hand.
-    for (int slot = 0; slot < kTempSlots; ++slot) {
-        if (g_tempInUse[slot]) unlink(g_tempPaths[slot]);
-    }
-    _exit(128 + signal);
-}
-
 #endif
 
 }  // namespace
@@ -246,6 +231,12 @@ OutputFile::OutputFile(std::string displayName, std::string path)
 #ifdef _WIN32
         finalPath_ = path_;
 #else
+        // A name that cannot be followed (a loop of symlinks) is not one to
+        // put a new file in the place of.
+        struct stat status;
+        if (stat(path_.c_str(), &status) != 0 && errno != ENOENT) {
+            throw IoError(displayName_ + ": cannot create: " + Reason());
+        }
         finalPath_ = ThroughLinks(path_);
 #endif
         direct_ = !IsRegularOrAbsent(finalPath_);
@@ -271,6 +262,7 @@ void OutputFile::MarkWhole() {
 void OutputFile::Commit() {
     if (done_) return;
     output_->Flush();
+    output_->Close();
     if (!ownsFile_) {
         done_ = true;
         return;
@@ -290,12 +282,20 @@ void OutputFile::Commit() {
         throw IoError(displayName_ + ": cannot write: " + reason);
     }
     if (direct_) return;
+    // As late as can be: a stop asked for after this check finds the file
+    // replaced, and the run goes on to report its success.
+    if (const int signal = StopSignal(); signal != 0 && !g_replacedOne) {
+        RemoveFile(tempPath_);
+        ForgetTemp(tempPath_);
+        throw Stopped(signal);
+    }
     if (!RenameOver(tempPath_, finalPath_)) {
         const std::string reason = Reason();
         RemoveFile(tempPath_);
         ForgetTemp(tempPath_);
         throw IoError(displayName_ + ": cannot replace: " + reason);
     }
+    g_replacedOne = true;
     ForgetTemp(tempPath_);
 }
 
@@ -305,6 +305,7 @@ std::string OutputFile::Abandon(bool keepWhole) {
     std::FILE* file = file_;
     file_ = nullptr;
     if (direct_) {
+        output_->Close();
         if (ownsFile_) std::fclose(file);
         else std::fflush(file);
         return "";
@@ -332,19 +333,3 @@ void WriteWholeFile(const std::string& displayName, const std::string& path, std
 
 FileIdentity IdentifyPath(const std::string& path) { return IdentifyOpen(path); }
 FileIdentity IdentifyStandardStream(int fd) { return IdentifyStream(fd); }
-
-void InstallStopSignals() {
-#ifdef _WIN32
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-#else
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    // Reads and writes in progress carry on; the frame loop looks between frames.
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-#endif
-}
-
-int StopSignal() { return g_stopSignal; }

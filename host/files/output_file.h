@@ -8,6 +8,9 @@
 // - A pipe, terminal, FIFO, device or "-" (standard output) is written
 //   directly, and never removed or renamed.
 // - Every failure names the file and carries the system's reason.
+// - Once a stop is asked for (host/files/stop_signals.h), no file is
+//   replaced: a run either replaces its files and succeeds, or stops and
+//   leaves them as they were.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +20,12 @@
 #include <string_view>
 
 #include "host/files/byte_stream.h"
+#include "host/files/stop_signals.h"
 
 class OutputFile {
 public:
-    // Opens the target for writing (or its temporary file); throws IoError.
+    // Opens the target for writing (or its temporary file); throws IoError,
+    // or Stopped when a stop ends the wait for a FIFO's reader.
     OutputFile(std::string displayName, std::string path);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -36,6 +41,9 @@ public:
     // stream can be kept up to here. Flushes.
     void MarkWhole();
     // Flushes, closes and, for a temporary file, renames it over the target.
+    // After a stop was asked for, the temporary file is removed instead and
+    // Stopped thrown, unless the run already replaced another file: its
+    // outputs then go together.
     void Commit();
     // Closes and removes the temporary file. With `keepWhole` and at least
     // one MarkWhole beyond the first, the whole units are kept instead as
@@ -73,9 +81,3 @@ FileIdentity IdentifyPath(const std::string& path);
 // Of standard input (0) or standard output (1).
 FileIdentity IdentifyStandardStream(int fd);
 
-// SIGINT and SIGTERM (Ctrl+C on Windows) ask for a stop between frames; a
-// second one ends the process at once, removing any temporary file first
-// where the system allows.
-void InstallStopSignals();
-// The signal that asked for a stop, or 0.
-int StopSignal();

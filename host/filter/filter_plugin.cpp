@@ -12,6 +12,9 @@
 #include "host/filter/pe_imports.h"
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -207,6 +210,15 @@ PluginLibrary::~PluginLibrary() { FreeLibrary(static_cast<HMODULE>(module_)); }
 #else
 
 PluginLibrary::PluginLibrary(const std::string& path) {
+    // The loader would wait on a FIFO for a writer, where no stop can end
+    // the wait, and then could not map it: only a file is a library.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    if (fd >= 0 && fstat(fd, &status) == 0 && !S_ISREG(status.st_mode)) {
+        close(fd);
+        throw PluginError("cannot load the plug-in: " + path + ": not a regular file");
+    }
+    if (fd >= 0) close(fd);
     module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module_) throw PluginError(std::string("cannot load the plug-in: ") + dlerror());
     auto getFilterTable = reinterpret_cast<GetFilterTableFn>(dlsym(module_, "GetFilterTable"));

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/files/stop_signals.h"
 #include "host/files/utf8_path.h"
 #include "host/picture/test_chart.h"
 #ifdef KELO_HAVE_PNG
@@ -14,16 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void WritePngFile(const std::string& displayName, [[maybe_unused]] const std::string& path,
-                  [[maybe_unused]] const Picture& picture) {
-    RequirePng(displayName);
-#ifdef KELO_HAVE_PNG
-    OutputFile file(displayName, path);
-    WritePng(file.output(), picture);
-    file.Commit();
-#endif
-}
-
 #ifdef KELO_HAVE_PNG
 uint32_t BigEndian32(const unsigned char* bytes) {
     return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
@@ -32,7 +23,7 @@ uint32_t BigEndian32(const unsigned char* bytes) {
 
 }  // namespace
 
-FrameSource::FrameSource(const std::string& displayName, const std::string& path, int maxSide) {
+FrameSource::FrameSource(const std::string& displayName, const std::string& path, int maxSide) try {
     if (path.empty()) {
         format_ = PictureFormat{};
         width_ = kChartWidth;
@@ -70,6 +61,9 @@ FrameSource::FrameSource(const std::string& displayName, const std::string& path
     }
 #endif
     throw IoError(displayName + (got == 0 ? ": is empty" : ": is neither a PNG picture nor a YUV4MPEG2 stream"));
+} catch (const Stopped& stop) {
+    // Stopped while waiting for the stream's header: before any frame.
+    throw Stopped(stop.signal(), 0);
 }
 
 void FrameSource::CheckSize(const std::string& displayName, uint64_t width, uint64_t height, int maxSide) const {
@@ -130,7 +124,13 @@ void FrameSink::Write(const YcFrame& frame, StageTimes& times) {
     times.Time(kFromYc, [&] { converter_->FromYc(frame, picture_); });
     times.Time(kEncode, [&] {
         if (kind_ == FileKind::kPng) {
-            WritePngFile(displayName_, path_, picture_);
+            // Replaced by Finish, with the run's success, as a stream is:
+            // a stop while the picture is encoded leaves the old one.
+            RequirePng(displayName_);
+#ifdef KELO_HAVE_PNG
+            file_.emplace(displayName_, path_);
+            WritePng(file_->output(), picture_);
+#endif
             return;
         }
         if (!file_) {
@@ -145,16 +145,21 @@ void FrameSink::Write(const YcFrame& frame, StageTimes& times) {
 }
 
 void FrameSink::Finish() {
-    if (kind_ == FileKind::kY4m && !file_) {
-        file_.emplace(displayName_, path_);
-        y4m_.emplace(file_->output(), y4mInfo_);
+    try {
+        if (kind_ == FileKind::kY4m && !file_) {
+            file_.emplace(displayName_, path_);
+            y4m_.emplace(file_->output(), y4mInfo_);
+        }
+        if (file_) file_->Commit();
+    } catch (const Stopped& stop) {
+        throw Stopped(stop.signal(), framesWritten_);
     }
-    if (file_) file_->Commit();
 }
 
 std::string FrameSink::Stop() {
     if (!file_) return "";
-    const std::string kept = file_->Abandon(true);
+    const std::string kept = file_->Abandon(kind_ == FileKind::kY4m);
+    if (kind_ == FileKind::kPng) return "";
     if (kept.empty()) return file_->direct() ? "" : displayName_ + ": not written";
     return displayName_ + ": not written; the " + std::to_string(framesWritten_) + " whole frame" +
            (framesWritten_ == 1 ? " written is" : "s written are") + " in " + kept;

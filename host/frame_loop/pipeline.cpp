@@ -6,6 +6,8 @@
 #include <thread>
 #include <utility>
 
+#include "host/files/stop_signals.h"
+
 namespace {
 
 // Frames in flight: one being read, one waiting for FilterProc, one in
@@ -52,6 +54,18 @@ private:
     size_t capacity_;
     bool closed_ = false;
 };
+
+// A stop that ended a wait for the input or the output is no fault of
+// either: the run stops as it would between frames.
+bool IsStop(const std::exception_ptr& error) {
+    try {
+        if (error) std::rethrow_exception(error);
+    } catch (const Stopped&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
 
 template <typename Wait>
 bool Waited(double& total, Wait&& wait) {
@@ -137,6 +151,11 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
 
     for (int stage = 0; stage < kStageCount; ++stage) {
         report.busy.seconds[stage] += readTimes.seconds[stage] + writeTimes.seconds[stage];
+    }
+    for (std::exception_ptr* error : {&writeError, &filterError, &readError}) {
+        if (!IsStop(*error)) continue;
+        report.stopped = true;
+        *error = nullptr;
     }
     report.error = writeError ? writeError : filterError ? filterError : readError;
     report.wall = SecondsSince(start);

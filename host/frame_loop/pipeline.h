@@ -31,6 +31,8 @@ struct PipelineReport {
     int framesWritten = 0;
     // The frame whose FilterProc returned false, or -1.
     int failedFrame = -1;
+    // A stop between frames, or one that ended a wait for the input or the
+    // output.
     bool stopped = false;
     // The first input or output error, raised once every thread has ended.
     std::exception_ptr error;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "host/files/stop_signals.h"
+
 namespace {
 
 // Interlaced images are decoded whole, so their size is bounded more tightly
@@ -23,6 +25,8 @@ struct PngContext {
     char message[256] = "";
     // The message is a stream's IoError, which already names the file.
     bool namesFile = false;
+    // A stop ended the stream's wait; it goes on once libpng has let go.
+    int stoppedBy = 0;
 };
 
 PngContext& ContextOf(png_structp png) { return *static_cast<PngContext*>(png_get_error_ptr(png)); }
@@ -45,6 +49,8 @@ void ReadFromInput(png_structp png, png_bytep data, size_t size) {
     } catch (const IoError& error) {
         std::snprintf(context.message, sizeof context.message, "%s", error.what());
         context.namesFile = true;
+    } catch (const Stopped& stop) {
+        context.stoppedBy = stop.signal();
     }
     if (got != size) png_error(png, context.message[0] ? context.message : "file cut short");
 }
@@ -58,8 +64,10 @@ void WriteToOutput(png_structp png, png_bytep data, size_t size) {
     } catch (const IoError& error) {
         std::snprintf(context.message, sizeof context.message, "%s", error.what());
         context.namesFile = true;
+    } catch (const Stopped& stop) {
+        context.stoppedBy = stop.signal();
     }
-    if (!written) png_error(png, context.message);
+    if (!written) png_error(png, context.message[0] ? context.message : "stopped");
 }
 
 void FlushOutput(png_structp) {}
@@ -159,6 +167,7 @@ Picture ReadPng(ByteInput& input) {
         throw;
     }
     png_destroy_read_struct(&png, &info, nullptr);
+    if (!ok && context.stoppedBy) throw Stopped(context.stoppedBy);
     if (!ok) throw IoError(context.namesFile ? context.message : input.name() + ": " + context.message);
     return picture;
 }
@@ -182,5 +191,6 @@ void WritePng(ByteOutput& output, const Picture& picture, bool quick) {
     png_set_write_fn(png, &context, WriteToOutput, FlushOutput);
     bool ok = Encode(png, info, &picture, rows.data(), quick);
     png_destroy_write_struct(&png, &info);
+    if (!ok && context.stoppedBy) throw Stopped(context.stoppedBy);
     if (!ok) throw IoError(context.namesFile ? context.message : output.name() + ": " + context.message);
 }

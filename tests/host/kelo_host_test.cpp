@@ -1,4 +1,5 @@
 // The program itself, run as a user would run it, with the test plug-in.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -6,11 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "host/files/byte_stream.h"
 #include "host/picture/png_io.h"
@@ -55,6 +58,61 @@ protected:
     }
 
     fs::path Path(const std::string& name) const { return dir_ / name; }
+
+    struct Signalled {
+        int status = -1;  // -1: it did not end on its own within 10 s
+        double secondsAfterSignal = 0;
+    };
+    // Runs kelo-host as Run does and sends it `signal` after `delay`
+    // seconds. Its standard input is a pipe that gets `input` and then stays
+    // open, a writer that has more to come; its standard output is a pipe
+    // that nobody reads with `stalledOutput`, /dev/null otherwise.
+    Signalled RunSignalled(const std::vector<std::string>& arguments, int signal, double delay,
+                           const std::string& input = "", bool stalledOutput = false) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) return {};
+        const std::string errorsPath = Path("errors.txt").string();
+        std::vector<std::string> words = {"kelo-host", "--plugin", KELO_TEST_PLUGIN_PATH};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int errorsFd = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int outFd = stalledOutput ? out[1] : open("/dev/null", O_WRONLY);
+            if (errorsFd < 0 || outFd < 0 || dup2(in[0], 0) < 0 || dup2(outFd, 1) < 0 || dup2(errorsFd, 2) < 0 ||
+                chdir(dir_.c_str()) != 0) {
+                _exit(126);
+            }
+            for (const int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+            execv(KELO_HOST_PATH, argv.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        EXPECT_EQ(write(in[1], input.data(), input.size()), ssize_t(input.size()));
+        std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        kill(pid, signal);
+        const auto sent = std::chrono::steady_clock::now();
+        Signalled result;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() - sent > std::chrono::seconds(10)) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                status = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        result.secondsAfterSignal = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        result.status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        close(in[1]);
+        close(out[0]);
+        errors = Contents("errors.txt");
+        return result;
+    }
 
     std::string Contents(const std::string& name) const {
         std::ifstream file(Path(name), std::ios::binary);
@@ -209,6 +267,101 @@ TEST_F(KeloHost, AStoppedRunLeavesTheOutputAsItWasAndKeepsTheWholeFramesAsPartia
     EXPECT_EQ(Listing(), (std::vector<std::string>{"cmp.png", "cut.y4m", "exit.mark", "in.y4m", "out.y4m"}));
 }
 
+// Whatever the run waits for (a pipe with nothing yet, a FIFO with nobody
+// at the other end, a reader that takes nothing), the first signal ends the
+// wait at once: 128 + the signal, and no file is written or replaced.
+TEST_F(KeloHost, AStopEndsEveryWaitForAStreamAtOnceAndChangesNoFile) {
+    WriteClip("two.y4m", 2);
+    const std::string twoFrames = Contents("two.y4m");
+    WriteClip("big.y4m", 2, {}, "", 320, 240);  // a frame more than a pipe holds
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(Path("fifo.y4m").c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> arguments;
+        int signal;
+        std::string input;
+        bool stalledOutput;
+        std::string message;
+    } cases[] = {
+        {{"--settings", "-", "--save-settings", "look.txt"}, SIGINT, "", false, "stopped by SIGINT\n"},
+        {{"--settings", "-", "--cube", "look.cube"}, SIGTERM, "Y(offs)=1\n", false, "stopped by SIGTERM\n"},
+        {{"--settings", "fifo", "--save-settings", "look.txt"}, SIGTERM, "", false, "stopped by SIGTERM\n"},
+        {{"-", "out.y4m"}, SIGINT, "", false, "stopped by SIGINT after 0 frames"},
+        {{"fifo.y4m", "out.y4m"}, SIGINT, "", false, "stopped by SIGINT after 0 frames"},
+        {{"-", "out.png"}, SIGTERM, twoFrames.substr(0, 30), false, "stopped by SIGTERM after 0 frames"},
+        {{"big.y4m", "-"}, SIGINT, "", true, "stopped by SIGINT after 0 frames"},
+        {{"two.y4m", "fifo.y4m"}, SIGTERM, "", false, "stopped by SIGTERM after 0 frames"},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.arguments[0] + " " + c.arguments[1] + " " + c.arguments[2 % c.arguments.size()];
+        for (const char* name : {"look.txt", "out.y4m", "out.png"}) std::ofstream(Path(name)) << "the user's";
+        const Signalled run = RunSignalled(c.arguments, c.signal, 0.5, c.input, c.stalledOutput);
+        EXPECT_EQ(run.status, 128 + c.signal) << what << ": " << errors;
+        EXPECT_LT(run.secondsAfterSignal, 2.0) << what;
+        EXPECT_NE(errors.find("kelo-host: " + c.message), std::string::npos) << what << ": " << errors;
+        for (const char* name : {"look.txt", "out.y4m", "out.png"}) EXPECT_EQ(Contents(name), "the user's") << what;
+        EXPECT_EQ(Listing(), (std::vector<std::string>{"big.y4m", "fifo", "fifo.y4m", "look.txt", "out.png",
+                                                       "out.y4m", "two.y4m"}))
+            << what;
+    }
+
+    // Mid-stream, the frames that came are kept as for any stop.
+    fs::remove(Path("out.y4m"));
+    const Signalled run = RunSignalled({"-", "out.y4m"}, SIGINT, 0.5, twoFrames);
+    EXPECT_EQ(run.status, 128 + SIGINT) << errors;
+    EXPECT_NE(errors.find("kelo-host: stopped by SIGINT after 2 frames"), std::string::npos) << errors;
+    EXPECT_EQ(ReadClip("out.y4m.partial").size(), 2u);
+    EXPECT_FALSE(fs::exists(Path("out.y4m")));
+
+    // The loader would wait on a FIFO where no signal could end the wait.
+    EXPECT_EQ(Run("--plugin fifo --describe"), 1);
+    EXPECT_NE(errors.find("fifo: not a regular file"), std::string::npos) << errors;
+}
+
+// A signal while the last file is written: either the files are replaced
+// and the run succeeds, or it reports the stop and they are all as they were.
+TEST_F(KeloHost, AStopAsTheOutputsAreWrittenReplacesAllOrNone) {
+    Picture picture;
+    picture.width = picture.height = 768;
+    picture.format = PictureFormat{ColourModel::Rgb, Chroma::k444, 16, false};
+    picture.samples16.resize(picture.SampleCount());
+    uint32_t noise = 1;  // costly to compress, so that the encoding takes a while
+    for (uint16_t& sample : picture.samples16) sample = uint16_t((noise = noise * 1664525u + 1013904223u) >> 16);
+    {
+        std::FILE* file = std::fopen(Path("in.png").c_str(), "wb");
+        ByteOutput output(file, "in.png");
+        WritePng(output, picture);
+        std::fclose(file);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(Run("--compare new-cmp.png in.png new.png"), 0) << errors;
+    const double duration = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string fresh = Contents("new.png");
+    fs::remove(Path("new-cmp.png"));
+    int replaced = 0, kept = 0;
+    // From the start of the run to beyond its end; a signal before the
+    // handlers are in place would not be kelo-host's to answer.
+    for (int i = 1; i <= 9; ++i) {
+        const double delay = std::max(0.1, duration * i / 5);
+        std::ofstream(Path("out.png")) << "the user's";
+        std::ofstream(Path("cmp.png")) << "the user's";
+        const Signalled run = RunSignalled({"--compare", "cmp.png", "in.png", "out.png"}, SIGINT, delay);
+        if (run.status == 0) {
+            ++replaced;
+            EXPECT_EQ(Contents("out.png"), fresh) << i;
+            EXPECT_NE(Contents("cmp.png"), "the user's") << i;
+        } else {
+            ++kept;
+            EXPECT_EQ(run.status, 128 + SIGINT) << i << ": " << errors;
+            EXPECT_EQ(Contents("out.png"), "the user's") << i;
+            EXPECT_EQ(Contents("cmp.png"), "the user's") << i;
+        }
+        EXPECT_EQ(Listing(), (std::vector<std::string>{"cmp.png", "in.png", "new.png", "out.png"})) << i;
+    }
+    EXPECT_GT(kept, 0);
+    EXPECT_GT(replaced, 0);
+}
+
 TEST_F(KeloHost, AFullDiskKeepsTheExistingFileAndSaysWhy) {
     // A file-size limit stands in for the full disk: writes beyond it fail
     // with EFBIG once SIGXFSZ is ignored.
@@ -262,6 +415,15 @@ TEST_F(KeloHost, ReplacesAFileThroughItsSymlinkKeepingTheLinkAndTheMode) {
     EXPECT_EQ(Contents("store/real.y4m"), Contents("in.y4m"));
     EXPECT_EQ(fs::status(Path("store/real.y4m")).permissions(), fs::perms(0640));
     EXPECT_EQ(Listing(), (std::vector<std::string>{"in.y4m", "out.y4m", "store", "store/real.y4m"}));
+
+    // A loop of links leads to no file to replace.
+    fs::create_symlink("loop-b.y4m", Path("loop-a.y4m"));
+    fs::create_symlink("loop-a.y4m", Path("loop-b.y4m"));
+    EXPECT_EQ(Run("in.y4m loop-a.y4m"), 1);
+    EXPECT_NE(errors.find("kelo-host: loop-a.y4m: cannot create: Too many levels of symbolic links"),
+              std::string::npos) << errors;
+    EXPECT_TRUE(fs::is_symlink(Path("loop-a.y4m")) && fs::is_symlink(Path("loop-b.y4m")));
+    EXPECT_EQ(fs::read_symlink(Path("loop-a.y4m")), "loop-b.y4m");
 }
 
 TEST_F(KeloHost, RefusesAnOutputThatIsTheInputByAnyName) {
