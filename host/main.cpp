@@ -17,6 +17,7 @@
 #include "host/filter/probe.h"
 #include "host/command_line/settings_file.h"
 #include "host/frame_loop/stage_times.h"
+#include "host/frame_loop/workers.h"
 #include "host/files/utf8_path.h"
 #include "plugin/version.h"
 
@@ -138,6 +139,7 @@ void PrintStats(const PipelineReport& report, int width, int height, double star
     line("host's own, overlapped", hostOwn);
     line("FilterProc waits input", report.waitForInput);
     line("FilterProc waits output", report.waitForOutput);
+    PrintJobStats(report);
 }
 
 // The probe's frame: small, odd-sized, and padded unless --max-w says
@@ -224,6 +226,7 @@ int Run(const Options& options) {
     if (outputNamed) RefuseOverwritingInput(input, options.output, Resolved(options.output));
 
     FrameSource source(options.input, Resolved(options.input), isKelo ? kKeloMaxSide : kMaxPictureSide);
+    if (options.frameCount) source.SelectFrames(options.firstFrame, options.frameCount);
     std::string outputName = options.output;
     FileKind outputKind = source.kind();
     if (outputName.empty()) {
@@ -255,8 +258,11 @@ int Run(const Options& options) {
 
     // The plug-in opens its effect by a bare name from its own folder.
     fs::current_path(Utf8Path(pluginPath).parent_path());
-    RunningFilter filter(library.descriptor(), settings);
-    if (!filter.Init()) {
+    // Here, or one in each job.
+    const int jobs = JobsFor(options.jobs, source, sink.kind() == FileKind::kPng);
+    std::optional<RunningFilter> filter;
+    if (jobs == 1) filter.emplace(library.descriptor(), settings);
+    if (filter && !filter->Init()) {
         std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
         return kPluginFailure;
     }
@@ -280,13 +286,22 @@ int Run(const Options& options) {
         };
     }
     pipeline.frameWritten = [&](int done) { progress.FrameDone(done, source.frameCount()); };
-    const PipelineReport report = RunPipeline(source, sink, filter, pipeline);
+    const PipelineReport report = filter ? RunPipeline(source, sink, *filter, pipeline)
+                                         : RunJobs(source, sink, library.descriptor(), settings, jobs, pipeline);
     progress.Finish(report.framesWritten, source.frameCount());
+    // A job that died says so instead.
+    if (!report.failure.empty() && !report.error) std::fprintf(stderr, "kelo-host: %s\n", report.failure.c_str());
+    if (report.initFailed) {
+        if (report.failure.empty()) std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
+        return kPluginFailure;
+    }
     try {
         if (report.error) std::rethrow_exception(report.error);
         if (report.failedFrame >= 0) {
-            std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n",
-                         report.failedFrame, source.width(), source.height());
+            if (report.failure.empty()) {
+                std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n",
+                             report.failedFrame, source.width(), source.height());
+            }
             StopSink(sink);
             return kPluginFailure;
         }

@@ -116,10 +116,11 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
             if (!Waited(report.waitForInput, [&] { return converted.Pop(frame); })) break;
             if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
             const bool compare = settings.firstFrameFiltered && index == 0;
+            const int number = source.firstFrame() + index;
             if (compare) before = frame;
             if (!report.busy.Time(kFilterProc,
-                                  [&] { return filter.Process(frame, temp, index, source.frameCount()); })) {
-                report.failedFrame = index;
+                                  [&] { return filter.Process(frame, temp, number, source.frameCount()); })) {
+                report.failedFrame = number;
                 break;
             }
             if (compare) settings.firstFrameFiltered(before, frame);
