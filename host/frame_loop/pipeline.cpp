@@ -1,6 +1,12 @@
 #include "host/frame_loop/pipeline.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -63,6 +69,20 @@ bool Waited(double& total, Wait&& wait) {
 
 }  // namespace
 
+void YieldToThePlugin() {
+#ifndef _WIN32
+    // On a software device the plug-in's passes run on rasteriser threads
+    // that wait for each other at every pass: a host thread that takes a
+    // core from one of them stalls them all. Ten steps of niceness let the
+    // host's stages run where the passes leave a core free (the uploads and
+    // read-backs), and still get a share when the device never does.
+    constexpr int kStepsBelow = 10;
+    errno = 0;
+    const int now = getpriority(PRIO_PROCESS, id_t(gettid()));
+    if (errno == 0) setpriority(PRIO_PROCESS, id_t(gettid()), std::min(now + kStepsBelow, 19));
+#endif
+}
+
 PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& filter,
                            const PipelineSettings& settings) {
     const Clock::time_point start = Clock::now();
@@ -75,6 +95,7 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
     std::exception_ptr readError, writeError, filterError;
 
     std::thread reader([&] {
+        YieldToThePlugin();
         try {
             YcFrame frame;
             for (int n = 0; settings.maxFrames == 0 || n < settings.maxFrames; ++n) {
@@ -90,6 +111,7 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
     });
 
     std::thread writer([&] {
+        YieldToThePlugin();
         try {
             YcFrame frame;
             while (filtered.Pop(frame)) {

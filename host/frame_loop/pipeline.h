@@ -61,3 +61,7 @@ struct PipelineReport {
 
 PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& filter,
                            const PipelineSettings& settings);
+
+// Called on the host's own threads beside FilterProc (reading, converting,
+// writing), so that they give way to the plug-in's device threads.
+void YieldToThePlugin();

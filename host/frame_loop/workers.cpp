@@ -313,6 +313,7 @@ PipelineReport RunJobs(FrameSource& source, FrameSink& sink, const FILTER_DLL& d
     };
 
     std::thread reader([&] {
+        YieldToThePlugin();
         int read = 1;
         try {
             for (; settings.maxFrames == 0 || read < settings.maxFrames; ++read) {
@@ -387,6 +388,7 @@ PipelineReport RunJobs(FrameSource& source, FrameSink& sink, const FILTER_DLL& d
     }
 
     std::thread writer([&] {
+        YieldToThePlugin();
         try {
             for (int n = 0;; ++n) {
                 YcFrame* frame = nullptr;
