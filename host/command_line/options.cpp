@@ -114,7 +114,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             const size_t colon = range.find(':');
             if (colon == std::string::npos || !ParseCount(range.substr(0, colon), 0, options.firstFrame) ||
                 !ParseCount(range.substr(colon + 1), 1, options.frameCount)) {
-                throw UsageError("--frames " + range + ": expected FIRST:COUNT, a frame number from 0 and a count from 1");
+                throw UsageError("--frames " + range +
+                                 ": expected FIRST:COUNT, a frame number from 0 and a count from 1");
             }
         } else if (argument == "--jobs") {
             options.jobs = takeInteger(1, kMaxJobs, "a number of jobs");
@@ -143,7 +144,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         throw UsageError("--frames chooses frames to write: not with --preview, --cube or --save-settings");
     }
     if (options.jobs && (writesNoFrames || options.preview)) {
-        throw UsageError("--jobs runs frames through several plug-ins: the preview, --cube and --save-settings use one");
+        throw UsageError(
+            "--jobs runs frames through several plug-ins: the preview, --cube and --save-settings use one");
     }
     if (options.preview && (positional.size() > 1 || !options.compare.empty())) {
         throw UsageError("--preview shows its pictures in the browser: no OUTPUT or --compare with it");

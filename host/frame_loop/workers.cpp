@@ -11,6 +11,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -47,7 +48,11 @@ void PrintJobStats(const PipelineReport&) {}
 
 namespace {
 
+// The cores this process may run on, which a container or taskset may
+// hold below the machine's.
 int Cores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
     return cores > 0 ? int(cores) : 1;
 }

@@ -611,7 +611,8 @@ TEST_F(KeloHost, JobsStopLikeOnePluginAndLeaveNoProcessBehind) {
     std::getline(std::ifstream(Path("in.y4m")), header);
     const size_t frameBytes = (fs::file_size(Path("in.y4m")) - header.size() - 1) / 12;
     // Room for the stream header and five and a half frames.
-    const std::string fullDisk = "prlimit --fsize=" + std::to_string(header.size() + 1 + 5 * frameBytes + frameBytes / 2);
+    const std::string fullDisk =
+        "prlimit --fsize=" + std::to_string(header.size() + 1 + 5 * frameBytes + frameBytes / 2);
     const struct {
         std::string environment;
         int status;
