@@ -111,11 +111,13 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
     });
 
     std::thread writer([&] {
-        YieldToThePlugin();
         try {
             YcFrame frame;
             while (filtered.Pop(frame)) {
                 sink.Write(frame, writeTimes);
+                // Only once the output exists: a stop that cannot wait finds
+                // its temporary file where it looks for it, not half made.
+                if (report.framesWritten == 0) YieldToThePlugin();
                 ++report.framesWritten;
                 if (settings.frameWritten) settings.frameWritten(report.framesWritten);
                 unused.Push(std::move(frame));

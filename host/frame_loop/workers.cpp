@@ -11,6 +11,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -121,6 +122,13 @@ bool Receive(int socket, Message& message) {
         // alone decides when the run stops, and closing the socket says so.
         std::signal(SIGINT, SIG_IGN);
         std::signal(SIGTERM, SIG_IGN);
+        // The standard streams may be kelo-host's pipes: a job never reads
+        // the input nor writes the output, and must not keep them open for
+        // whoever waits at their other ends.
+        const int nothing = open("/dev/null", O_RDONLY);
+        if (nothing >= 0) dup2(nothing, STDIN_FILENO);
+        if (nothing > STDIN_FILENO) close(nothing);
+        dup2(STDERR_FILENO, STDOUT_FILENO);
         // lavapipe's rasteriser threads, shared out so that the jobs
         // together use each core once; a user's own choice stands.
         if (threads > 0) setenv("LP_NUM_THREADS", std::to_string(threads).c_str(), 0);
@@ -393,7 +401,6 @@ PipelineReport RunJobs(FrameSource& source, FrameSink& sink, const FILTER_DLL& d
     }
 
     std::thread writer([&] {
-        YieldToThePlugin();
         try {
             for (int n = 0;; ++n) {
                 YcFrame* frame = nullptr;
@@ -407,6 +414,8 @@ PipelineReport RunJobs(FrameSource& source, FrameSink& sink, const FILTER_DLL& d
                 }
                 if (n == 0 && settings.firstFrameFiltered) settings.firstFrameFiltered(before, *frame);
                 sink.Write(*frame, writeTimes);
+                // As in the single frame loop, once the output exists.
+                if (report.framesWritten == 0) YieldToThePlugin();
                 ++report.framesWritten;
                 if (settings.frameWritten) settings.frameWritten(report.framesWritten);
                 std::lock_guard lock(mutex);
