@@ -11,9 +11,9 @@
 # one run each per round, for --runs rounds (default 3), and each one's
 # median counts: on a shared machine every contender meets the same load.
 # kelo-host runs with its default number of jobs; --jobs adds, for each N
-# listed, kelo-host F32 with --jobs N and ffmpeg's float chain with
-# -filter_threads N (the scaling of several plug-ins against ffmpeg's own
-# threads).
+# listed, kelo-host F32 of the last BIN_DIR with --jobs N and ffmpeg's float
+# chain with -filter_threads N (the scaling of several plug-ins against
+# ffmpeg's own threads).
 # ffmpeg makes the clips (testsrc2, 4:4:4 and 4:2:0) and is the peer; without
 # it the script says so and measures kelo alone on a 4:4:4 clip of the
 # built-in test chart.
@@ -100,11 +100,11 @@ for layout in $layouts; do
     contender "kelo-host F16 ($bin)" "'$bin/kelo-host' --quiet $quoted_settings --set F16=1 '$clip' '$out'"
     contender "kelo FilterProc alone, F32 ($bin)" "" "$bin/kelo_filter_bench"
   done
-  # After the fixed contenders, so that the ratios below find them by number.
+  # After the fixed contenders, so that the ratios below find them by number;
+  # for the last BIN_DIR only, since a build from before --jobs has none.
+  eval "last=\${$#}"
   for n in $jobs; do
-    for bin in "$@"; do
-      contender "kelo-host F32 --jobs $n ($bin)" "'$bin/kelo-host' --quiet $quoted_settings --jobs $n '$clip' '$out'"
-    done
+    contender "kelo-host F32 --jobs $n ($last)" "'$last/kelo-host' --quiet $quoted_settings --jobs $n '$clip' '$out'"
     [ $have_ffmpeg = 0 ] || contender "ffmpeg float chain, -filter_threads $n" \
       "ffmpeg -y -loglevel error -i '$clip' -filter_threads $n -vf '$chain' -f yuv4mpegpipe '$out'"
   done
@@ -136,20 +136,16 @@ for layout in $layouts; do
     echo "    kelo-host F32 / FilterProc alone:     $(ratio "$alone" "$f32")"
     first=$((first + 3))
   done
-  # first is now the first --jobs contender: one per BIN_DIR, then ffmpeg's.
+  # first is now the first --jobs contender, each followed by ffmpeg's.
+  alone=$((3 * $#))
+  [ $have_ffmpeg = 0 ] || alone=$((alone + 2))
+  eval "alone=\$seconds_$alone"
   for n in $jobs; do
-    peer=$((first + $#))
-    bench=3
-    [ $have_ffmpeg = 0 ] || bench=5
-    for bin in "$@"; do
-      eval "kelo=\$seconds_$first alone=\$seconds_$bench"
-      bench=$((bench + 3))
-      echo "  --jobs $n, $bin:"
-      [ $have_ffmpeg = 0 ] ||
-        eval "echo \"    kelo-host / ffmpeg, -filter_threads $n: \$(ratio \"\$seconds_$peer\" \"$kelo\")\""
-      echo "    kelo-host / FilterProc alone:       $(ratio "$alone" "$kelo")"
-      first=$((first + 1))
-    done
+    eval "kelo=\$seconds_$first peer=\$seconds_$((first + 1))"
+    echo "  --jobs $n, $last:"
+    [ $have_ffmpeg = 0 ] || echo "    kelo-host / ffmpeg, -filter_threads $n: $(ratio "$peer" "$kelo")"
+    echo "    kelo-host / FilterProc alone:       $(ratio "$alone" "$kelo")"
+    first=$((first + 1))
     [ $have_ffmpeg = 0 ] || first=$((first + 1))
   done
   rm -f "$work"/times-*
