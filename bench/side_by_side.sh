@@ -3,13 +3,17 @@
 # FilterProc alone, on the same 1920 x 1080 clips, in one run, with the
 # ratios at the end. Every contender writes Y4M to a file.
 #
-#   sh bench/side_by_side.sh [--frames N] [--runs N] [BIN_DIR...]
+#   sh bench/side_by_side.sh [--frames N] [--runs N] [--jobs "N..."] [BIN_DIR...]
 #
 # Each BIN_DIR holds kelo-host, kelo.auf, kelo.fx and kelo_filter_bench
 # (default build/linux/bin); several can be given, so that a build before and
 # after a change are compared in the same run. The contenders take turns,
 # one run each per round, for --runs rounds (default 3), and each one's
 # median counts: on a shared machine every contender meets the same load.
+# kelo-host runs with its default number of jobs; --jobs adds, for each N
+# listed, kelo-host F32 of the last BIN_DIR with --jobs N and ffmpeg's float
+# chain with -filter_threads N (the scaling of several plug-ins against
+# ffmpeg's own threads).
 # ffmpeg makes the clips (testsrc2, 4:4:4 and 4:2:0) and is the peer; without
 # it the script says so and measures kelo alone on a 4:4:4 clip of the
 # built-in test chart.
@@ -17,10 +21,12 @@ set -eu
 
 frames=60
 runs=3
+jobs=""
 while [ $# -gt 0 ]; do
   case $1 in
     --frames) frames=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --jobs) jobs=$2; shift 2 ;;
     *) break ;;
   esac
 done
@@ -82,16 +88,25 @@ for layout in $layouts; do
   clip="$work/clip-$layout.y4m"
   out="$work/out.y4m"
   count=0
+  chain="format=gbrpf32le,colorlevels=rimin=0.02:gimin=0.02:bimin=0.02:romax=0.9,format=$layout"
   if [ $have_ffmpeg = 1 ]; then
     contender "ffmpeg, decode and encode only" "ffmpeg -y -loglevel error -i '$clip' -f yuv4mpegpipe '$out'"
-    contender "ffmpeg float processor chain" "ffmpeg -y -loglevel error -i '$clip' -vf \
-'format=gbrpf32le,colorlevels=rimin=0.02:gimin=0.02:bimin=0.02:romax=0.9,format=$layout' -f yuv4mpegpipe '$out'"
+    contender "ffmpeg float processor chain" "ffmpeg -y -loglevel error -i '$clip' -vf '$chain' \
+-f yuv4mpegpipe '$out'"
   fi
   quoted_settings=$(echo "$settings" | sed "s/--set \([^ ]*\)/--set '\1'/g")
   for bin in "$@"; do
     contender "kelo-host F32 ($bin)" "'$bin/kelo-host' --quiet $quoted_settings '$clip' '$out'"
     contender "kelo-host F16 ($bin)" "'$bin/kelo-host' --quiet $quoted_settings --set F16=1 '$clip' '$out'"
     contender "kelo FilterProc alone, F32 ($bin)" "" "$bin/kelo_filter_bench"
+  done
+  # After the fixed contenders, so that the ratios below find them by number;
+  # for the last BIN_DIR only, since a build from before --jobs has none.
+  eval "last=\${$#}"
+  for n in $jobs; do
+    contender "kelo-host F32 --jobs $n ($last)" "'$last/kelo-host' --quiet $quoted_settings --jobs $n '$clip' '$out'"
+    [ $have_ffmpeg = 0 ] || contender "ffmpeg float chain, -filter_threads $n" \
+      "ffmpeg -y -loglevel error -i '$clip' -filter_threads $n -vf '$chain' -f yuv4mpegpipe '$out'"
   done
 
   round=0
@@ -120,6 +135,18 @@ for layout in $layouts; do
     echo "    kelo-host F16 / kelo-host F32:        $(ratio "$f32" "$f16")"
     echo "    kelo-host F32 / FilterProc alone:     $(ratio "$alone" "$f32")"
     first=$((first + 3))
+  done
+  # first is now the first --jobs contender, each followed by ffmpeg's.
+  alone=$((3 * $#))
+  [ $have_ffmpeg = 0 ] || alone=$((alone + 2))
+  eval "alone=\$seconds_$alone"
+  for n in $jobs; do
+    eval "kelo=\$seconds_$first peer=\$seconds_$((first + 1))"
+    echo "  --jobs $n, $last:"
+    [ $have_ffmpeg = 0 ] || echo "    kelo-host / ffmpeg, -filter_threads $n: $(ratio "$peer" "$kelo")"
+    echo "    kelo-host / FilterProc alone:       $(ratio "$alone" "$kelo")"
+    first=$((first + 1))
+    [ $have_ffmpeg = 0 ] || first=$((first + 1))
   done
   rm -f "$work"/times-*
 done

@@ -29,6 +29,10 @@ const char kUsage[] =
     "                       directory; prints its results, reports and changes as a record\n"
     "  --compare FILE.png   write the first frame before and after, side by side\n"
     "  --max-w N            the row length of the host's frame buffer (default: width + 64)\n"
+    "  --frames FIRST:COUNT only COUNT frames of a Y4M input from frame FIRST (from 0), fewer where\n"
+    "                       it ends; its output is a Y4M of those frames\n"
+    "  --jobs N             N plug-ins in N processes, frames handed round in order (default: several\n"
+    "                       on a software device, 1 on a graphics card)\n"
     "  --stats              print the time of each stage and the frame rate at the end\n"
     "  --quiet              no progress or notes on standard error\n"
     "  -h, --help           this text\n"
@@ -42,6 +46,13 @@ namespace {
 
 // The longest row the host offers, matching the largest picture it reads.
 constexpr int kMaxRowLength = 16384 + 4096;
+// Each job holds a plug-in, its device and frames of its own.
+constexpr int kMaxJobs = 64;
+
+bool ParseCount(const std::string& text, int minimum, int& number) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return ec == std::errc() && end == text.data() + text.size() && number >= minimum;
+}
 
 }  // namespace
 
@@ -104,6 +115,16 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         else if (argument == "--compare") options.compare = takeValue();
         else if (argument == "--max-w") {
             options.maxWidth = takeInteger(1, kMaxRowLength, "a row length");
+        } else if (argument == "--frames") {
+            const std::string range = takeValue();
+            const size_t colon = range.find(':');
+            if (colon == std::string::npos || !ParseCount(range.substr(0, colon), 0, options.firstFrame) ||
+                !ParseCount(range.substr(colon + 1), 1, options.frameCount)) {
+                throw UsageError("--frames " + range +
+                                 ": expected FIRST:COUNT, a frame number from 0 and a count from 1");
+            }
+        } else if (argument == "--jobs") {
+            options.jobs = takeInteger(1, kMaxJobs, "a number of jobs");
         } else if (argument == "--describe") noValue(options.describe);
         else if (argument == "--probe") noValue(options.probe);
         else if (argument == "--preview") noValue(options.preview);
@@ -124,6 +145,13 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     }
     if (writesNoFrames && (!positional.empty() || !options.compare.empty())) {
         throw UsageError("--cube and --save-settings write no frames: no INPUT, OUTPUT or --compare with them");
+    }
+    if (options.frameCount && (writesNoFrames || options.preview)) {
+        throw UsageError("--frames chooses frames to write: not with --preview, --cube or --save-settings");
+    }
+    if (options.jobs && (writesNoFrames || options.preview)) {
+        throw UsageError(
+            "--jobs runs frames through several plug-ins: the preview, --cube and --save-settings use one");
     }
     if (options.preview && (positional.size() > 1 || !options.compare.empty())) {
         throw UsageError("--preview shows its pictures in the browser: no OUTPUT or --compare with it");

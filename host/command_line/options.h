@@ -26,6 +26,9 @@ struct Options {
     int port = 0;                            // 0: a free one
     std::string compare;                // empty: no before/after picture
     int maxWidth = 0;                   // 0: the picture's width + 64
+    int firstFrame = 0;                 // --frames FIRST:COUNT
+    int frameCount = 0;                 // 0: every frame
+    int jobs = 0;                       // 0: the default for the machine
     bool describe = false;
     bool probe = false;
     bool stats = false;

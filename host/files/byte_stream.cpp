@@ -88,6 +88,33 @@ size_t ByteInput::Read(void* data, size_t size) {
     return done;
 }
 
+uint64_t ByteInput::Skip(uint64_t size) {
+    uint64_t done = std::min<uint64_t>(size, pending_.size() - pendingAt_);
+    pendingAt_ += size_t(done);
+    if (done == size) return done;
+#ifndef _WIN32
+    // A regular file skips without reading, but never past its end: what
+    // lies beyond must still read as the end of the input.
+    struct stat status;
+    if (fstat(fileno(file_), &status) == 0 && S_ISREG(status.st_mode)) {
+        const off_t here = ftello(file_);
+        if (here >= 0) {
+            const uint64_t left = status.st_size > here ? uint64_t(status.st_size - here) : 0;
+            const uint64_t step = std::min(size - done, left);
+            if (fseeko(file_, off_t(step), SEEK_CUR) == 0) return done + step;
+        }
+    }
+#endif
+    unsigned char buffer[65536];
+    while (done < size) {
+        const size_t wanted = size_t(std::min<uint64_t>(sizeof buffer, size - done));
+        const size_t got = Read(buffer, wanted);
+        done += got;
+        if (got < wanted) break;
+    }
+    return done;
+}
+
 void ByteInput::Unread(const void* data, size_t size) {
     auto* bytes = static_cast<const unsigned char*>(data);
     pending_.erase(pending_.begin(), pending_.begin() + ptrdiff_t(pendingAt_));

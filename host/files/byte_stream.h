@@ -2,6 +2,7 @@
 // name used in every message about them.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,9 @@ public:
 
     // Reads up to `size` bytes; fewer only at the end of the input.
     size_t Read(void* data, size_t size);
+    // Passes over up to `size` bytes, seeking where the input allows it;
+    // fewer only at the end of the input. Returns the number passed over.
+    uint64_t Skip(uint64_t size);
     // Puts bytes back in front of what is still to be read.
     void Unread(const void* data, size_t size);
     // Fills `buffer` with exactly `size` bytes. The buffer grows as the data

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -60,10 +61,12 @@ std::FILE* CreateTemp(const std::string& beside, std::string& tempPath) {
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) return nullptr;
         tempPath = Utf8String(candidate);
+        RegisterTemp(tempPath);
         std::FILE* file = _fdopen(fd, "wb");
         if (!file) {
             _close(fd);
             _wremove(candidate.c_str());
+            ForgetTemp(tempPath);
         }
         return file;
     }
@@ -137,7 +140,16 @@ bool IsRegularOrAbsent(const std::string& path) {
 std::FILE* CreateTemp(const std::string& beside, std::string& tempPath) {
     const fs::path target(beside);
     std::string name = (target.parent_path() / ("." + target.filename().string() + ".kelo-XXXXXX")).string();
+    // A second stop signal removes the temporary files it knows of, so none
+    // may exist before it knows of it.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, &before);
     const int fd = mkstemp(name.data());
+    if (fd >= 0) RegisterTemp(name);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (fd < 0) return nullptr;
     tempPath = name;
     // The replaced file keeps its mode (and owner, where allowed); a new one
@@ -158,6 +170,7 @@ std::FILE* CreateTemp(const std::string& beside, std::string& tempPath) {
         const int saved = errno;
         close(fd);
         unlink(name.c_str());
+        ForgetTemp(name);
         errno = saved;
     }
     return file;
@@ -243,7 +256,6 @@ OutputFile::OutputFile(std::string displayName, std::string path)
         file_ = direct_ ? OpenDirect(path_) : CreateTemp(finalPath_, tempPath_);
         if (!file_) throw IoError(displayName_ + ": cannot create: " + Reason());
         ownsFile_ = true;
-        if (!direct_) RegisterTemp(tempPath_);
     }
     output_.emplace(file_, displayName_);
 }

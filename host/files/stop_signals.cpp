@@ -132,3 +132,13 @@ void ForgetTemporaryFile(const std::string& path) {
         if (g_tempInUse[slot] && path == g_tempPaths[slot]) g_tempInUse[slot] = 0;
     }
 }
+
+bool IsStop(const std::exception_ptr& error) {
+    try {
+        if (error) std::rethrow_exception(error);
+    } catch (const Stopped&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}

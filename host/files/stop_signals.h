@@ -33,6 +33,11 @@ private:
     std::string message_;
 };
 
+// True when `error` is a Stopped: a stop that ended a wait for the input or
+// the output is no fault of either, and the run stops as it would between
+// frames.
+bool IsStop(const std::exception_ptr& error);
+
 // Throws Stopped once a stop has been asked for.
 void ThrowIfStopped();
 

@@ -276,20 +276,28 @@ bool RunningFilter::Exit() {
 }
 
 bool RunningFilter::Process(YcFrame& frame, YcFrame& temp, int index, int count) {
-    if (!filter_.func_proc) return true;
+    PIXEL_YC* answer =
+        Process(frame.pixels.data(), temp.pixels.data(), frame.width, frame.height, frame.pitch, index, count);
+    if (!answer) return false;
+    // The pictures trade places; what the frame carries besides stays.
+    if (answer == temp.pixels.data()) frame.pixels.swap(temp.pixels);
+    return true;
+}
+
+PIXEL_YC* RunningFilter::Process(PIXEL_YC* edit, PIXEL_YC* temp, int width, int height, int pitch, int index,
+                                 int count) {
+    if (!filter_.func_proc) return edit;
     FILTER_PROC_INFO info{};
-    info.ycp_edit = frame.pixels.data();
-    info.ycp_temp = temp.pixels.data();
-    info.w = frame.width;
-    info.h = frame.height;
-    info.max_w = frame.pitch;
-    info.max_h = frame.height;
+    info.ycp_edit = edit;
+    info.ycp_temp = temp;
+    info.w = width;
+    info.h = height;
+    info.max_w = pitch;
+    info.max_h = height;
     info.frame = index;
     info.frame_n = count;
-    if (!filter_.func_proc(&filter_, &info)) return false;
-    // The pictures trade places; what the frame carries besides stays.
-    if (info.ycp_edit == temp.pixels.data()) frame.pixels.swap(temp.pixels);
-    return true;
+    if (!filter_.func_proc(&filter_, &info)) return nullptr;
+    return info.ycp_edit == temp ? temp : edit;
 }
 
 void RunningFilter::Change(const FilterSettings& settings) {

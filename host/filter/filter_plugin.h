@@ -88,6 +88,9 @@ public:
     // Runs FilterProc over `frame`. A plug-in may answer in the second
     // buffer by swapping the two pointers; the frames are swapped to match.
     bool Process(YcFrame& frame, YcFrame& temp, int index, int count);
+    // The same over bare rows of `pitch` pixels: returns the buffer that
+    // holds the answer (`edit` or `temp`), or null when FilterProc failed.
+    PIXEL_YC* Process(PIXEL_YC* edit, PIXEL_YC* temp, int width, int height, int pitch, int index, int count);
     // New values for the track bars and check boxes, as a user's moves in
     // the settings window would leave them; the sizes stay the descriptor's.
     void Change(const FilterSettings& settings);

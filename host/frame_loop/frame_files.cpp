@@ -23,7 +23,8 @@ uint32_t BigEndian32(const unsigned char* bytes) {
 
 }  // namespace
 
-FrameSource::FrameSource(const std::string& displayName, const std::string& path, int maxSide) try {
+FrameSource::FrameSource(const std::string& displayName, const std::string& path, int maxSide) try
+    : displayName_(displayName) {
     if (path.empty()) {
         format_ = PictureFormat{};
         width_ = kChartWidth;
@@ -72,9 +73,21 @@ void FrameSource::CheckSize(const std::string& displayName, uint64_t width, uint
                   "; the plug-in takes at most " + std::to_string(maxSide) + "x" + std::to_string(maxSide));
 }
 
+void FrameSource::SelectFrames(int first, int count) {
+    if (!y4m_) throw IoError((IsChart() ? std::string("the chart") : displayName_) + ": --frames needs a Y4M input");
+    firstFrame_ = first;
+    frameLimit_ = count;
+}
+
 bool FrameSource::Next(YcFrame& frame, int rowLength, StageTimes& times) {
     const int index = framesDelivered_++;
     if (!y4m_ && index > 0) return false;
+    if (frameLimit_ > 0 && index >= frameLimit_) return false;
+    if (index == 0) {
+        for (int skipped = 0; skipped < firstFrame_; ++skipped) {
+            if (!times.Time(kDecode, [&] { return y4m_->SkipFrame(); })) return false;
+        }
+    }
     if (y4m_ && !times.Time(kDecode, [&] { return y4m_->ReadFrame(picture_); })) return false;
     // Sized only now, so that a header announcing a huge picture over no
     // data allocates nothing for it.

@@ -32,6 +32,13 @@ public:
     int frameCount() const { return frameCount_; }
     const Y4mStreamInfo* y4mInfo() const { return y4m_ ? &y4m_->info() : nullptr; }
 
+    // Only frames first .. first + count - 1 of a Y4M stream (fewer where it
+    // ends before); the ones before are passed over unconverted on the
+    // first Next. Throws IoError for another input.
+    void SelectFrames(int first, int count);
+    // The stream's number of the first frame delivered, for FilterProc.
+    int firstFrame() const { return firstFrame_; }
+
     // Puts the next frame into `frame`, sized to the picture with rows of
     // `rowLength` pixels once a frame has really arrived, with its Y4M frame
     // parameters; false at the end.
@@ -49,6 +56,8 @@ private:
     FileKind kind_ = FileKind::kPng;
     PictureFormat format_;
     int width_ = 0, height_ = 0, frameCount_ = 0, framesDelivered_ = 0;
+    int firstFrame_ = 0, frameLimit_ = 0;  // 0: no limit
+    std::string displayName_;
 };
 
 // Opens its file with the first frame, so that nothing is created for a run

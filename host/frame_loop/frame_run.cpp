@@ -10,6 +10,7 @@
 #include "host/files/utf8_path.h"
 #include "host/frame_loop/frame_files.h"
 #include "host/frame_loop/pipeline.h"
+#include "host/frame_loop/workers.h"
 #include "plugin/version.h"
 
 #ifdef _WIN32
@@ -91,6 +92,7 @@ void PrintStats(const PipelineReport& report, int width, int height, double star
     line("host's own, overlapped", hostOwn);
     line("FilterProc waits input", report.waitForInput);
     line("FilterProc waits output", report.waitForOutput);
+    PrintJobStats(report);
 }
 
 }  // namespace
@@ -99,6 +101,7 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
               const FilterDescription& description, const FilterSettings& settings, Clock::time_point started) {
     const bool isKelo = description.name == KELO_FILTER_NAME;
     FrameSource source(plan.input.name, plan.input.path, isKelo ? kKeloMaxSide : kMaxPictureSide);
+    if (options.frameCount) source.SelectFrames(options.firstFrame, options.frameCount);
     const PlannedFile output = plan.Output(source.kind());
     FrameSink sink(output.name, output.path, plan.OutputKind(source.kind()), source);
 
@@ -110,8 +113,11 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
 
     // The plug-in opens its effect by a bare name from its own folder.
     std::filesystem::current_path(Utf8Path(plan.pluginFolder));
-    RunningFilter filter(library.descriptor(), settings);
-    if (!filter.Init()) {
+    // Here, or one in each job.
+    const int jobs = JobsFor(options.jobs, source, sink.kind() == FileKind::kPng);
+    std::optional<RunningFilter> filter;
+    if (jobs == 1) filter.emplace(library.descriptor(), settings);
+    if (filter && !filter->Init()) {
         std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
         return kPluginFailure;
     }
@@ -135,13 +141,22 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
         };
     }
     pipeline.frameWritten = [&](int done) { progress.FrameDone(done, source.frameCount()); };
-    const PipelineReport report = RunPipeline(source, sink, filter, pipeline);
+    const PipelineReport report = filter ? RunPipeline(source, sink, *filter, pipeline)
+                                         : RunJobs(source, sink, library.descriptor(), settings, jobs, pipeline);
     progress.Finish(report.framesWritten, source.frameCount());
+    // A job that died says so instead.
+    if (!report.failure.empty() && !report.error) std::fprintf(stderr, "kelo-host: %s\n", report.failure.c_str());
+    if (report.initFailed) {
+        if (report.failure.empty()) std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
+        return kPluginFailure;
+    }
     try {
         if (report.error) std::rethrow_exception(report.error);
         if (report.failedFrame >= 0) {
-            std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n",
-                         report.failedFrame, source.width(), source.height());
+            if (report.failure.empty()) {
+                std::fprintf(stderr, "kelo-host: the plug-in's FilterProc failed on frame %d (%dx%d)\n",
+                             report.failedFrame, source.width(), source.height());
+            }
             StopSink(sink);
             return kPluginFailure;
         }

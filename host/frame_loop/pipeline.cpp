@@ -1,6 +1,12 @@
 #include "host/frame_loop/pipeline.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -55,18 +61,6 @@ private:
     bool closed_ = false;
 };
 
-// A stop that ended a wait for the input or the output is no fault of
-// either: the run stops as it would between frames.
-bool IsStop(const std::exception_ptr& error) {
-    try {
-        if (error) std::rethrow_exception(error);
-    } catch (const Stopped&) {
-        return true;
-    } catch (...) {
-    }
-    return false;
-}
-
 template <typename Wait>
 bool Waited(double& total, Wait&& wait) {
     const Clock::time_point start = Clock::now();
@@ -76,6 +70,20 @@ bool Waited(double& total, Wait&& wait) {
 }
 
 }  // namespace
+
+void YieldToThePlugin() {
+#ifndef _WIN32
+    // On a software device the plug-in's passes run on rasteriser threads
+    // that wait for each other at every pass: a host thread that takes a
+    // core from one of them stalls them all. Ten steps of niceness let the
+    // host's stages run where the passes leave a core free (the uploads and
+    // read-backs), and still get a share when the device never does.
+    constexpr int kStepsBelow = 10;
+    errno = 0;
+    const int now = getpriority(PRIO_PROCESS, id_t(gettid()));
+    if (errno == 0) setpriority(PRIO_PROCESS, id_t(gettid()), std::min(now + kStepsBelow, 19));
+#endif
+}
 
 PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& filter,
                            const PipelineSettings& settings) {
@@ -89,6 +97,7 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
     std::exception_ptr readError, writeError, filterError;
 
     std::thread reader([&] {
+        YieldToThePlugin();
         try {
             YcFrame frame;
             for (int n = 0; settings.maxFrames == 0 || n < settings.maxFrames; ++n) {
@@ -108,6 +117,9 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
             YcFrame frame;
             while (filtered.Pop(frame)) {
                 sink.Write(frame, writeTimes);
+                // Only once the output exists: a stop that cannot wait finds
+                // its temporary file where it looks for it, not half made.
+                if (report.framesWritten == 0) YieldToThePlugin();
                 ++report.framesWritten;
                 if (settings.frameWritten) settings.frameWritten(report.framesWritten);
                 unused.Push(std::move(frame));
@@ -130,10 +142,11 @@ PipelineReport RunPipeline(FrameSource& source, FrameSink& sink, RunningFilter& 
             if (!Waited(report.waitForInput, [&] { return converted.Pop(frame); })) break;
             if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
             const bool compare = settings.firstFrameFiltered && index == 0;
+            const int number = source.firstFrame() + index;
             if (compare) before = frame;
             if (!report.busy.Time(kFilterProc,
-                                  [&] { return filter.Process(frame, temp, index, source.frameCount()); })) {
-                report.failedFrame = index;
+                                  [&] { return filter.Process(frame, temp, number, source.frameCount()); })) {
+                report.failedFrame = number;
                 break;
             }
             if (compare) settings.firstFrameFiltered(before, frame);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,9 @@ struct YcFrame {
     int width = 0;
     int height = 0;
     int pitch = 0;
-    std::vector<PIXEL_YC> pixels;
+    // Polymorphic so that frames handed to other processes can live in
+    // memory they share; the default is the ordinary heap.
+    std::pmr::vector<PIXEL_YC> pixels;
     // The Y4M FRAME line's parameters of the frame it came from, for a Y4M
     // output (interlacing of mixed streams, extensions).
     std::string frameParameters;

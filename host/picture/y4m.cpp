@@ -119,7 +119,7 @@ void Y4mReader::FailFrame(const std::string& why) const {
     throw IoError(input_.name() + ": frame " + std::to_string(framesRead_) + ": " + why);
 }
 
-bool Y4mReader::ReadFrame(Picture& picture) {
+bool Y4mReader::ReadFrameHeader() {
     std::string line;
     switch (ReadLine(line)) {
     case LineResult::kEnd: return false;
@@ -131,6 +131,24 @@ bool Y4mReader::ReadFrame(Picture& picture) {
         FailFrame("expected a FRAME header");
     }
     frameParameters_ = line.size() > 6 ? line.substr(6) : std::string();
+    return true;
+}
+
+bool Y4mReader::SkipFrame() {
+    if (!ReadFrameHeader()) return false;
+    Picture shape;
+    shape.width = info_.width;
+    shape.height = info_.height;
+    shape.format = info_.format;
+    const uint64_t bytes = shape.ByteCount();
+    const uint64_t got = input_.Skip(bytes);
+    if (got < bytes) FailFrame("cut short (" + std::to_string(got) + " of " + std::to_string(bytes) + " bytes)");
+    ++framesRead_;
+    return true;
+}
+
+bool Y4mReader::ReadFrame(Picture& picture) {
+    if (!ReadFrameHeader()) return false;
     picture.width = info_.width;
     picture.height = info_.height;
     picture.format = info_.format;

@@ -31,6 +31,8 @@ public:
     // Reads the next frame into `picture`. Returns false at the end of the
     // stream; throws IoError naming the frame when it is cut short.
     bool ReadFrame(Picture& picture);
+    // Passes over the next frame, checking its header; false at the end.
+    bool SkipFrame();
     int framesRead() const { return framesRead_; }
     // For a reader started part-way into the stream: the next frame is
     // frame `index`, as messages name it.
@@ -43,6 +45,8 @@ private:
     enum class LineResult { kLine, kEnd, kTooLong, kCutShort };
     // One header line without its newline.
     LineResult ReadLine(std::string& line);
+    // The next FRAME line into frameParameters_; false at the end.
+    bool ReadFrameHeader();
     [[noreturn]] void FailFrame(const std::string& why) const;
 
     ByteInput& input_;

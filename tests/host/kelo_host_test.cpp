@@ -243,7 +243,9 @@ TEST_F(KeloHost, AStoppedRunLeavesTheOutputAsItWasAndKeepsTheWholeFramesAsPartia
     for (const auto& c : cases) {
         std::ofstream(Path("out.y4m")) << "the user's older file";
         fs::remove(Path("exit.mark"));
-        EXPECT_EQ(Run("--compare cmp.png " + c.input + " out.y4m",
+        // One plug-in, in kelo-host's own process, which the test plug-in
+        // signals; the jobs have a test of their own.
+        EXPECT_EQ(Run("--jobs 1 --compare cmp.png " + c.input + " out.y4m",
                       c.environment + " KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()),
                   c.status) << c.message;
         EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
@@ -262,7 +264,8 @@ TEST_F(KeloHost, AStoppedRunLeavesTheOutputAsItWasAndKeepsTheWholeFramesAsPartia
     // A second signal does not wait for the frame, but still removes the
     // temporary files.
     fs::remove(Path("out.y4m.partial"));
-    EXPECT_EQ(Run("--compare cmp.png in.y4m out.y4m", "KELO_TEST_SIGNAL=1 KELO_TEST_SIGNALS=2"), 128 + SIGTERM);
+    EXPECT_EQ(Run("--jobs 1 --compare cmp.png in.y4m out.y4m", "KELO_TEST_SIGNAL=1 KELO_TEST_SIGNALS=2"),
+              128 + SIGTERM);
     EXPECT_EQ(Contents("out.y4m"), "the user's older file");
     EXPECT_EQ(Listing(), (std::vector<std::string>{"cmp.png", "cut.y4m", "exit.mark", "in.y4m", "out.y4m"}));
 }
@@ -526,13 +529,14 @@ TEST_F(KeloHost, AFailureMidStreamKeepsTheWholeFramesBeforeItInOrder) {
         fs::remove(Path("out.y4m.partial"));
     };
 
-    EXPECT_EQ(Run("in.y4m out.y4m", "KELO_TEST_FAIL=proc:5 " + mark), 2);
+    // One plug-in, so one FilterExit.
+    EXPECT_EQ(Run("--jobs 1 in.y4m out.y4m", "KELO_TEST_FAIL=proc:5 " + mark), 2);
     EXPECT_NE(errors.find("FilterProc failed on frame 5"), std::string::npos) << errors;
     expectFirstFrames(5, "FilterProc failing");
 
     // Room for the stream header and seven and a half frames.
     const size_t limit = headerBytes + 7 * frameBytes + frameBytes / 2;
-    EXPECT_EQ(Run("in.y4m out.y4m", mark + " prlimit --fsize=" + std::to_string(limit)), 1);
+    EXPECT_EQ(Run("--jobs 1 in.y4m out.y4m", mark + " prlimit --fsize=" + std::to_string(limit)), 1);
     EXPECT_NE(errors.find("out.y4m: cannot write"), std::string::npos) << errors;
     expectFirstFrames(7, "the output failing");
 }
@@ -738,3 +742,125 @@ TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
 #endif
 
 }  // namespace
+
+// Segments of a clip, as a scheduler would hand them to several machines:
+// each one's frames after one header are the whole run, byte for byte,
+// whether the segment is reached by seeking a file or by reading a pipe.
+TEST_F(KeloHost, SegmentsOfAClipJoinedAfterOneHeaderAreTheWholeRun) {
+    WriteClip("in.y4m", 10);
+    const std::string correction = "--set 'Y(offs)=5' --set 'Cr(offs)=-3' ";
+    ASSERT_EQ(Run(correction + "in.y4m whole.y4m", "timeout 60"), 0) << errors;
+    std::string header;
+    std::getline(std::ifstream(Path("in.y4m")), header);
+    const size_t headerBytes = header.size() + 1;
+    std::string joined = Contents("whole.y4m").substr(0, headerBytes);
+    const char* const segments[] = {"0:4 in.y4m", "4:3 - < in.y4m", "7:5 --jobs 2 in.y4m"};
+    for (const char* segment : segments) {
+        ASSERT_EQ(Run(correction + "--frames " + segment + " part.y4m", "timeout 60"), 0) << segment << errors;
+        const std::string part = Contents("part.y4m");
+        EXPECT_EQ(part.substr(0, headerBytes), joined.substr(0, headerBytes)) << segment;
+        joined += part.substr(headerBytes);
+    }
+    EXPECT_EQ(joined, Contents("whole.y4m"));
+    // A range past the end is the header alone; one cut short names its frame.
+    ASSERT_EQ(Run("--frames 12:2 in.y4m part.y4m", "timeout 60"), 0) << errors;
+    EXPECT_EQ(Contents("part.y4m"), joined.substr(0, headerBytes));
+    fs::resize_file(Path("in.y4m"), fs::file_size(Path("in.y4m")) - 10);
+    EXPECT_EQ(Run("--frames 9:1 in.y4m part.y4m", "timeout 60"), 1);
+    EXPECT_NE(errors.find("in.y4m: frame 9: cut short"), std::string::npos) << errors;
+    EXPECT_EQ(Run("--frames 1:1"), 1);
+    EXPECT_NE(errors.find("the chart: --frames needs a Y4M input"), std::string::npos) << errors;
+}
+
+// The same results from several plug-ins as from one: with the test plug-in
+// answering in either buffer, and with kelo.auf on its device.
+TEST_F(KeloHost, JobsWriteTheSameBytesAsOnePlugin) {
+    WriteClip("in.y4m", 9);
+    for (const char* f16 : {"0", "1"}) {
+        const std::string arguments = std::string("--set 'Y(offs)=7' --set F16=") + f16 + " in.y4m ";
+        ASSERT_EQ(Run(arguments + "--jobs 1 one.y4m", "timeout 60"), 0) << errors;
+        ASSERT_EQ(Run(arguments + "--jobs 3 --stats three.y4m", "timeout 60"), 0) << errors;
+        EXPECT_EQ(Contents("three.y4m"), Contents("one.y4m")) << "F16=" << f16;
+        EXPECT_NE(errors.find("job"), std::string::npos) << errors;
+    }
+    WriteClip("small.y4m", 4, PictureFormat{}, "", 64, 36);
+    const auto runKelo = [&](const std::string& jobs, const std::string& output) {
+        const std::string command = "cd '" + Path("").string() + "' && XDG_RUNTIME_DIR='" + Path("").string() +
+                                    "' ASAN_OPTIONS=detect_leaks=0 timeout 120 '" KELO_HOST_PATH "' --plugin '"
+                                    KELO_AUF_PATH "' --set 'R(gain)=40' --set 'G(gamm)=30' --jobs " + jobs +
+                                    " small.y4m " + output + " 2>errors.txt";
+        return WEXITSTATUS(std::system(command.c_str()));
+    };
+    ASSERT_EQ(runKelo("1", "one.y4m"), 0) << Contents("errors.txt");
+    ASSERT_EQ(runKelo("2", "two.y4m"), 0) << Contents("errors.txt");
+    EXPECT_EQ(Contents("two.y4m"), Contents("one.y4m"));
+    EXPECT_NE(Contents("two.y4m"), Contents("small.y4m"));
+}
+
+// A job that fails, a job that dies and a stop by Ctrl-C keep the whole
+// frames before them in order; FilterExit runs once in every job that
+// ran FilterInit, and no job outlives kelo-host.
+TEST_F(KeloHost, JobsStopLikeOnePluginAndLeaveNoProcessBehind) {
+    WriteClip("in.y4m", 12);
+    const std::string tag = "KELO_TEST_RUN=" + Path("").parent_path().filename().string();
+    const auto exits = [&] {
+        std::ifstream file(Path("exit.mark"));
+        int count = 0;
+        for (std::string line; std::getline(file, line);) count += line == "exit";
+        fs::remove(Path("exit.mark"));
+        return count;
+    };
+    // Our own processes that still carry this test's tag in their environment.
+    const auto survivors = [&] {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            std::ifstream environ(entry.path() / "environ", std::ios::binary);
+            std::stringstream text;
+            text << environ.rdbuf();
+            count += text.str().find(tag) != std::string::npos;
+        }
+        return count;
+    };
+    std::string header;
+    std::getline(std::ifstream(Path("in.y4m")), header);
+    const size_t frameBytes = (fs::file_size(Path("in.y4m")) - header.size() - 1) / 12;
+    // Room for the stream header and five and a half frames.
+    const std::string fullDisk =
+        "prlimit --fsize=" + std::to_string(header.size() + 1 + 5 * frameBytes + frameBytes / 2);
+    const struct {
+        std::string environment;
+        int status;
+        std::string message;
+        int exits;
+    } cases[] = {
+        {"KELO_TEST_FAIL=proc:5", 2, "FilterProc failed on frame 5", 3},
+        {fullDisk, 1, "out.y4m: cannot write", 3},
+        {"KELO_TEST_DIE=5", 2, "job 3 of 3 was ended by signal 9 (Killed) on frame 5", 2},
+        {"KELO_TEST_INTERRUPT_PARENT=4", 128 + SIGINT, "stopped by SIGINT", 3},
+    };
+    for (const auto& c : cases) {
+        const int status = Run("--jobs 3 in.y4m out.y4m", tag + " KELO_TEST_EXIT_MARK=" + Path("exit.mark").string() +
+                                                              " " + c.environment + " timeout 60");
+        EXPECT_EQ(status, c.status) << c.message << errors;
+        EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+        EXPECT_EQ(exits(), c.exits) << c.message;
+        EXPECT_EQ(survivors(), 0) << c.message;
+        EXPECT_FALSE(fs::exists(Path("out.y4m"))) << c.message;
+        const std::vector<Picture> frames = ReadClip("out.y4m.partial");
+        // The frames in hand when Ctrl-C came are finished and kept as far as
+        // they run in order; how far that is depends on the jobs' pace.
+        if (c.status != 128 + SIGINT) {
+            EXPECT_EQ(frames.size(), 5u) << c.message;
+        } else {
+            EXPECT_LT(frames.size(), 12u);
+        }
+        for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i].samples8[0], 16 + i) << c.message;
+        fs::remove(Path("out.y4m.partial"));
+    }
+    // A FilterInit that fails in the jobs writes nothing.
+    EXPECT_EQ(Run("--jobs 2 in.y4m out.y4m", "KELO_TEST_FAIL=init KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()),
+              2);
+    EXPECT_NE(errors.find("FilterInit failed"), std::string::npos) << errors;
+    EXPECT_EQ(exits(), 2);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"in.y4m"});
+}

@@ -19,6 +19,10 @@ TEST(Options, ReadsEveryOptionInBothSpellingsAndThePositionalFiles) {
     EXPECT_TRUE(ParseOptions({"--describe"}).describe);
     EXPECT_TRUE(ParseOptions({"--probe"}).probe);
     EXPECT_TRUE(ParseOptions({}).input.empty());
+    const Options range = ParseOptions({"--frames", "0:1", "--jobs=3"});
+    EXPECT_EQ(range.firstFrame, 0);
+    EXPECT_EQ(range.frameCount, 1);
+    EXPECT_EQ(range.jobs, 3);
 }
 
 TEST(Options, RefusesMalformedCommandLinesWithTheReason) {
@@ -45,6 +49,12 @@ TEST(Options, RefusesMalformedCommandLinesWithTheReason) {
         {{"--preview", "in.y4m", "out.y4m"}, "--preview shows its pictures in the browser"},
         {{"--cube", "a.cube", "in.png"}, "--cube and --save-settings write no frames"},
         {{"--save-settings", "s.txt", "--preview"}, "--preview saves from its page"},
+        {{"--frames", "5"}, "--frames 5: expected FIRST:COUNT"},
+        {{"--frames", "5:0"}, "--frames 5:0: expected FIRST:COUNT"},
+        {{"--frames", "-1:2"}, "--frames -1:2: expected FIRST:COUNT"},
+        {{"--frames", "1:2", "--preview"}, "--frames chooses frames to write"},
+        {{"--jobs", "0"}, "--jobs 0: expected a number of jobs from 1 to 64"},
+        {{"--jobs", "2", "--cube", "a.cube"}, "--jobs runs frames through several plug-ins"},
     };
     for (const auto& c : cases) {
         try {

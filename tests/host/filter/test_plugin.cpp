@@ -9,8 +9,11 @@
 // KELO_TEST_EXIT_MARK=PATH makes FilterExit add a line to PATH ("exit", or
 // "exit on another thread" when the host called it from a thread other
 // than FilterInit's); KELO_TEST_SIGNAL=N sends the process SIGTERM while
-// frame N is in hand (KELO_TEST_SIGNALS times, once by default). Frames must
-// come in order unless KELO_TEST_ANY_ORDER is set, as a seeking preview asks.
+// frame N is in hand (KELO_TEST_SIGNALS times, once by default);
+// KELO_TEST_DIE=N kills the process at frame N and KELO_TEST_INTERRUPT_PARENT=N
+// sends its parent SIGINT there, for kelo-host's jobs. Frames must
+// come in increasing order unless KELO_TEST_ANY_ORDER is set, as a seeking
+// preview asks.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +28,7 @@
 #define KELO_EXPORT __declspec(dllexport)
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 #define KELO_EXPORT __attribute__((visibility("default")))
 #endif
 
@@ -84,10 +88,19 @@ BOOL __cdecl TestExit(FILTER*) {
 BOOL __cdecl TestProc(FILTER* fp, FILTER_PROC_INFO* fpip) {
     if (FailRequested("proc:" + std::to_string(fpip->frame))) return FALSE;
     if (std::this_thread::get_id() != g_initThread) return FALSE;
-    if (!std::getenv("KELO_TEST_ANY_ORDER") && fpip->frame != g_nextFrame++) return FALSE;
+    // Increasing, from wherever the run starts: a range of frames, or one
+    // job's share of them.
+    if (!std::getenv("KELO_TEST_ANY_ORDER") && fpip->frame < g_nextFrame) return FALSE;
+    g_nextFrame = fpip->frame + 1;
     if (const char* at = std::getenv("KELO_TEST_SIGNAL"); at && std::atoi(at) == fpip->frame) {
         const char* times = std::getenv("KELO_TEST_SIGNALS");
         for (int i = 0; i < (times ? std::atoi(times) : 1); ++i) std::raise(SIGTERM);
+    }
+    if (const char* at = std::getenv("KELO_TEST_DIE"); at && std::atoi(at) == fpip->frame) std::raise(SIGKILL);
+    if (const char* at = std::getenv("KELO_TEST_INTERRUPT_PARENT"); at && std::atoi(at) == fpip->frame) {
+#ifndef _WIN32
+        kill(getppid(), SIGINT);
+#endif
     }
     if (fpip->max_w < fpip->w || fpip->max_h < fpip->h || !fpip->ycp_edit || !fpip->ycp_temp ||
         fpip->ycp_temp == fpip->ycp_edit) {
