@@ -16,7 +16,9 @@ TEST(Options, ReadsEveryOptionInBothSpellingsAndThePositionalFiles) {
     EXPECT_EQ(options.input, "in.y4m");
     EXPECT_EQ(options.output, "-");
     EXPECT_EQ(ParseOptions({"--", "--odd-name.png"}).input, "--odd-name.png");
-    EXPECT_TRUE(ParseOptions({"--describe"}).describe);
+    EXPECT_TRUE(ParseOptions({"--describe", "--plugin=p.auf"}).describe);
+    EXPECT_EQ(ParseOptions({"--set", "F16=1", "--set", "F16=0", "--settings", "a", "--settings", "a"}).settings.size(),
+              2u);
     EXPECT_TRUE(ParseOptions({"--probe"}).probe);
     EXPECT_TRUE(ParseOptions({}).input.empty());
 }
@@ -45,6 +47,20 @@ TEST(Options, RefusesMalformedCommandLinesWithTheReason) {
         {{"--preview", "in.y4m", "out.y4m"}, "--preview shows its pictures in the browser"},
         {{"--cube", "a.cube", "in.png"}, "--cube and --save-settings write no frames"},
         {{"--save-settings", "s.txt", "--preview"}, "--preview saves from its page"},
+        // One value each: a second would silently win.
+        {{"--compare", "a.png", "--compare=b.png"}, "--compare is given twice; it takes one value"},
+        {{"--cube", "a.cube", "--cube", "a.cube"}, "--cube is given twice"},
+        {{"--save-settings", "a", "--save-settings", "b"}, "--save-settings is given twice"},
+        {{"--plugin", "a.auf", "--plugin", "b.auf"}, "--plugin is given twice"},
+        {{"--preview", "--port", "1", "--port", "2"}, "--port is given twice"},
+        {{"--max-w", "100", "--max-w", "200"}, "--max-w is given twice"},
+        // What a mode would ignore is refused.
+        {{"--version", "in.y4m"}, "--version takes nothing else: drop in.y4m"},
+        {{"--quiet", "--version"}, "--version takes nothing else: drop --quiet"},
+        {{"--describe", "--set", "F16=1"}, "--describe takes only --plugin: drop --set"},
+        {{"--plugin", "p.auf", "--describe", "in.y4m"}, "--describe takes only --plugin: drop in.y4m"},
+        {{"--cube", "a.cube", "--max-w", "100"}, "--cube and --save-settings write no frames: drop --max-w"},
+        {{"--save-settings", "s.txt", "--max-w=100"}, "--cube and --save-settings write no frames: drop --max-w"},
     };
     for (const auto& c : cases) {
         try {
