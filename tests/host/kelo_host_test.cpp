@@ -439,6 +439,36 @@ TEST_F(KeloHost, SettingsFilesAreReadUnderEverySetAndWrittenBack) {
     EXPECT_NE(errors.find("missing.txt: cannot open"), std::string::npos) << errors;
 }
 
+// --set and the files share one rule: blanks around the name and the value
+// are dropped, and the name ends at the first '='. What cannot be a settings
+// file is named as such.
+TEST_F(KeloHost, SetAndSettingsFilesShareOneRuleAndRefusalsNameTheProblem) {
+    std::ofstream(Path("spaced.txt")) << "Y(offs) = 7\n\tF16\t=\t1 \r\n";
+    ASSERT_EQ(Run("--settings spaced.txt --set ' Cb(offs) = -5 ' --save-settings saved.txt"), 0) << errors;
+    const std::string saved = Contents("saved.txt");
+    for (const char* line : {"\nY(offs)=7\n", "\nF16=1\n", "\nCb(offs)=-5\n"}) {
+        EXPECT_NE(saved.find(line), std::string::npos) << line << " missing from:\n" << saved;
+    }
+
+    std::ofstream(Path("nul.txt"), std::ios::binary) << std::string("Y(offs)=1\nY(of\0fs)=2\n", 21);
+    std::ofstream(Path("utf16.txt"), std::ios::binary) << std::string("\xFF\xFER\0(\0=\0" "1\0\n\0", 12);
+    std::ofstream(Path("twice.txt")) << "R(gain)=5=6\n";
+    fs::create_directory(Path("adir"));
+    const struct {
+        std::string arguments, message;
+    } cases[] = {
+        {"--settings nul.txt", "kelo-host: nul.txt:2: holds a NUL byte; a settings file is text\n"},
+        {"--settings utf16.txt", "kelo-host: utf16.txt: is UTF-16 text; a settings file is UTF-8"},
+        {"--settings twice.txt", "twice.txt:1: R(gain)=5=6: \"R(gain)\" takes an integer from -256 to 256"},
+        {"--set 'R(gain)=5=6'", "--set R(gain)=5=6: \"R(gain)\" takes an integer from -256 to 256"},
+        {"--settings adir", "kelo-host: adir: cannot read: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.arguments), 1) << c.arguments;
+        EXPECT_NE(errors.find(c.message), std::string::npos) << c.arguments << ": " << errors;
+    }
+}
+
 TEST_F(KeloHost, WritesTheCorrectionAsACubeLutThroughThePlugin) {
     ASSERT_EQ(Run("--set 'Y(offs)=256' --cube look.cube --cube-size 3"), 0) << errors;
     std::istringstream text(Contents("look.cube"));
