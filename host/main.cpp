@@ -260,9 +260,6 @@ int Run(const Options& options) {
         std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
         return kPluginFailure;
     }
-    if (source.y4mInfo() && sink.kind() == FileKind::kPng) {
-        Note(options, "a PNG holds one picture: only the first frame is processed");
-    }
 
     const double startUp = SecondsSince(start);
     Progress progress(!options.quiet);
@@ -303,6 +300,9 @@ int Run(const Options& options) {
         const int status = ReportFailure();
         StopSink(sink);
         return status;
+    }
+    if (sink.kind() == FileKind::kPng && source.MoreFramesFollow()) {
+        Note(options, "a PNG holds one picture: only the first frame was processed");
     }
     if (report.framesWritten == 0 && source.y4mInfo()) {
         Note(options, options.input + " holds no frames: " + outputName + " has the stream header alone");

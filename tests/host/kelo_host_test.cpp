@@ -158,6 +158,16 @@ TEST_F(KeloHost, WritesRelativeOutputsInTheUsersFolderAndDefaultsToKeloOutPng) {
     EXPECT_TRUE(fs::exists(Path("kelo-out.y4m")));
 }
 
+TEST_F(KeloHost, APngOutputNotesTheFramesLeftOutOnlyWhenThereAreSome) {
+    const std::string note = "only the first frame was processed";
+    for (const int frames : {1, 2}) {
+        WriteClip("in.y4m", frames);
+        ASSERT_EQ(Run("in.y4m out.png"), 0) << errors;
+        EXPECT_EQ(errors.find(note) != std::string::npos, frames > 1) << frames << " frames: " << errors;
+        EXPECT_EQ(ReadPicture(Path("out.png")).width, 33);
+    }
+}
+
 TEST_F(KeloHost, AFailedFilterInitEndsWithStatus2AfterFilterExit) {
     EXPECT_EQ(Run("", "KELO_TEST_FAIL=init KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()), 2);
     EXPECT_NE(errors.find("FilterInit failed"), std::string::npos) << errors;
