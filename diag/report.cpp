@@ -56,7 +56,11 @@ HRESULT ReportError(const char* file, int32_t line, HRESULT hr, LPCWSTR message,
                       fileText, lineText, codeText, callingText);
 
     HWND owner = GetForegroundWindow();
-    if (MessageBoxW(owner, output, WIDE("Unexpected error encountered"), kBoxFlags) == IDYES) {
+    // Without a debugger the breakpoint is an unhandled exception that ends
+    // the editor, and the user's unsaved project with it: the answer Yes
+    // breaks only into a debugger that is there to take it.
+    if (MessageBoxW(owner, output, WIDE("Unexpected error encountered"), kBoxFlags) == IDYES &&
+        IsDebuggerPresent()) {
         DebugBreak();
     }
     return hr;

@@ -85,5 +85,6 @@ void OutputDebugStringW(LPCWSTR text);
 HWND GetForegroundWindow();
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 void DebugBreak();
+BOOL IsDebuggerPresent();
 
 #endif  // _WIN32

@@ -39,9 +39,12 @@ BOOL __cdecl FilterProc(FILTER* fp, FILTER_PROC_INFO* fpip) {
 
     // The host's row length counts as part of the size: the transfers walk the
     // host's rows at the pitch of the last build, which must be the current one.
-    // A restart counts as a change of size: one build, which like any other
-    // is not retried for the same size and check boxes when it fails.
-    if (fpip->w != g_lastWidth || fpip->h != g_lastHeight || fpip->max_w != g_lastPitch ||
+    // A frame without pixels has no rows to walk, so its row length changes
+    // nothing: an empty first frame matches the stored size 0 x 0 and builds
+    // nothing. A restart counts as a change of size: one build, which like any
+    // other is not retried for the same size and check boxes when it fails.
+    const bool hasPixels = fpip->w > 0 && fpip->h > 0;
+    if (fpip->w != g_lastWidth || fpip->h != g_lastHeight || (hasPixels && fpip->max_w != g_lastPitch) ||
         g_frameResourcesGone) {
         g_lastWidth = fpip->w;
         g_lastHeight = fpip->h;

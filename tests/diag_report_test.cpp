@@ -43,6 +43,7 @@ public:
     std::vector<Box> boxes;
     int breaks = 0;
     int answer = IDNO;
+    bool debugger = false;
 
     void DebugOutput(LPCWSTR text) override { writes.emplace_back(text); }
     int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) override {
@@ -50,6 +51,7 @@ public:
         return answer;
     }
     void DebugBreak() override { ++breaks; }
+    bool DebuggerPresent() override { return debugger; }
 };
 
 const char kSupport[] = "./renderer/support.cpp";
@@ -186,18 +188,23 @@ TEST_F(ReportTest, CodesAreNamedByExactValueWithUnknownForUnlistedOnes) {
     }
 }
 
-TEST_F(ReportTest, OnlyTheAnswerYesBreaksAndEveryAnswerReturnsHr) {
+// Yes breaks only into a debugger: without one the breakpoint would end the
+// editor.
+TEST_F(ReportTest, OnlyYesWithADebuggerBreaksAndEveryAnswerReturnsHr) {
     const struct {
         int answer;
+        bool debugger;
         int breaks;
-    } cases[] = {{IDYES, 1}, {IDNO, 0}, {0, 0}};
+    } cases[] = {{IDYES, true, 1}, {IDYES, false, 0}, {IDNO, true, 0}, {0, true, 0}};
     for (const auto& c : cases) {
         sink_ = RecordingSink();
         sink_.answer = c.answer;
+        sink_.debugger = c.debugger;
         EXPECT_EQ(ReportError(kSupport, 3, kNotAvailable, WIDE("x"), TRUE),
                   kNotAvailable);
-        EXPECT_EQ(sink_.boxes.size(), 1u) << "answer " << c.answer;
-        EXPECT_EQ(sink_.breaks, c.breaks) << "answer " << c.answer;
+        const std::string what = "answer " + std::to_string(c.answer) + (c.debugger ? ", debugger" : "");
+        EXPECT_EQ(sink_.boxes.size(), 1u) << what;
+        EXPECT_EQ(sink_.breaks, c.breaks) << what;
     }
 }
 

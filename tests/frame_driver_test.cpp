@@ -109,10 +109,13 @@ TEST_F(FrameDriverTest, UnbuildableSizesFailEveryFrameWithoutRetryOrReport) {
     EXPECT_EQ(std::memcmp(pixels.data(), before.data(), pixels.size() * sizeof(PIXEL_YC)), 0);
 }
 
-TEST_F(FrameDriverTest, EmptyFirstFrameMatchesTheStoredSizeAndFails) {
-    EXPECT_FALSE(Frame(0, 0));
+// An empty frame has no rows to walk, so its row length is no change.
+TEST_F(FrameDriverTest, EmptyFirstFrameMatchesTheStoredSizeAndFailsWhateverItsRowLength) {
+    for (const int32_t maxWidth : {64, 0, 100}) EXPECT_FALSE(Frame(0, 0, maxWidth)) << "max_w " << maxWidth;
     EXPECT_EQ(builds, 0);
     EXPECT_EQ(ParameterSends(), 0);
+    EXPECT_TRUE(gpu.textures.empty());
+    EXPECT_TRUE(log.Reports().empty());
 }
 
 TEST_F(FrameDriverTest, FailedBuildIsRetriedWithTheNextChange) {

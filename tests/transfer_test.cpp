@@ -30,6 +30,7 @@ public:
         return IDNO;
     }
     void DebugBreak() override {}
+    bool DebuggerPresent() override { return false; }
 };
 
 // GetSurfaceLevel handing out a counted reference to surface.

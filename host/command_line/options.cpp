@@ -1,6 +1,7 @@
 #include "host/command_line/options.h"
 
 #include <charconv>
+#include <set>
 
 #include "host/files/utf8_path.h"
 #include "host/filter/probe.h"
@@ -54,11 +55,19 @@ bool ParseCount(const std::string& text, int minimum, int& number) {
     return ec == std::errc() && end == text.data() + text.size() && number >= minimum;
 }
 
+// The options that take one value (--set and --settings add up instead).
+const std::set<std::string> kSingleValued = {"--plugin", "--save-settings", "--cube", "--cube-size", "--port",
+                                             "--compare", "--max-w", "--frames", "--jobs"};
+
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& arguments) {
     Options options;
     std::vector<std::string> positional;
+    // Every option given and positional file, in order, for the modes that
+    // take nothing else.
+    std::vector<std::string> given;
+    std::set<std::string> singleValued;
     bool optionsEnded = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
@@ -66,10 +75,12 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         if (!isOption) {
             if (argument.empty()) throw UsageError("empty file name");
             positional.push_back(argument);
+            given.push_back(argument);
             continue;
         }
         if (argument == "-h") {
             options.help = true;
+            given.push_back(argument);
             continue;
         }
         if (argument.compare(0, 2, "--") != 0) throw UsageError("unknown option " + argument);
@@ -84,6 +95,11 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             value = argument.substr(equals + 1);
             argument.resize(equals);
             hasValue = true;
+        }
+        if (argument != "--") given.push_back(argument);
+        // A second value would silently replace the first.
+        if (kSingleValued.count(argument) && !singleValued.insert(argument).second) {
+            throw UsageError(argument + " is given twice; it takes one value");
         }
         const auto takeValue = [&]() {
             if (!hasValue && i + 1 < arguments.size()) value = arguments[++i];
@@ -105,9 +121,9 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             }
             return number;
         };
-        if (argument == "--plugin") options.plugin = takeValue();
-        else if (argument == "--set") options.settings.push_back(takeValue());
+        if (argument == "--set") options.settings.push_back(takeValue());
         else if (argument == "--settings") options.settingsFiles.push_back(takeValue());
+        else if (argument == "--plugin") options.plugin = takeValue();
         else if (argument == "--save-settings") options.saveSettings = takeValue();
         else if (argument == "--cube") options.cube = takeValue();
         else if (argument == "--cube-size") options.cubeSize = takeInteger(2, kMaxCubeSize, "a size");
@@ -134,6 +150,15 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         else if (argument == "--version") noValue(options.version);
         else throw UsageError("unknown option " + argument);
     }
+    // These print and exit: anything else on the line would be ignored.
+    for (const std::string& argument : given) {
+        if (options.version && argument != "--version") {
+            throw UsageError("--version takes nothing else: drop " + argument);
+        }
+        if (options.describe && argument != "--describe" && argument != "--plugin") {
+            throw UsageError("--describe takes only --plugin: drop " + argument);
+        }
+    }
     if (positional.size() > 2) throw UsageError("too many arguments: " + positional[2]);
     if (positional.size() > 0) options.input = positional[0];
     if (positional.size() > 1) options.output = positional[1];
@@ -143,8 +168,11 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     if (writesNoFrames && options.preview) {
         throw UsageError("--preview saves from its page; drop --cube and --save-settings");
     }
-    if (writesNoFrames && (!positional.empty() || !options.compare.empty())) {
-        throw UsageError("--cube and --save-settings write no frames: no INPUT, OUTPUT or --compare with them");
+    if (writesNoFrames && (!positional.empty() || !options.compare.empty() || options.maxWidth)) {
+        const std::string extra =
+            !positional.empty() ? positional[0] : !options.compare.empty() ? "--compare" : "--max-w";
+        throw UsageError("--cube and --save-settings write no frames: drop " + extra +
+                         " (no INPUT, OUTPUT, --compare or --max-w with them)");
     }
     if (options.frameCount && (writesNoFrames || options.preview)) {
         throw UsageError("--frames chooses frames to write: not with --preview, --cube or --save-settings");

@@ -1,7 +1,9 @@
 #include "host/command_line/settings_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "host/files/byte_stream.h"
 #include "host/files/utf8_path.h"
@@ -22,14 +24,23 @@ std::string_view Trimmed(std::string_view text) {
 
 void ApplySettingsText(const FilterDescription& description, const std::string& displayName, std::string_view text,
                        FilterSettings& settings) {
-    // Editors on Windows put a byte-order mark in front of UTF-8.
+    // Editors on Windows put a byte-order mark in front of UTF-8, and may
+    // save as UTF-16 instead, whose lines would not read as any setting.
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+        throw SettingError(displayName + ": is UTF-16 text; a settings file is UTF-8 (save it as UTF-8)");
+    }
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
         const size_t end = text.find('\n');
         const std::string_view line = Trimmed(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        // A message quoting the line would end at the NUL.
+        if (line.find('\0') != std::string_view::npos) {
+            throw SettingError(displayName + ":" + std::to_string(lineNumber) +
+                               ": holds a NUL byte; a settings file is text");
+        }
         if (line.empty() || line.front() == '#') continue;
         ApplySetting(description, std::string(line), settings,
                      displayName + ":" + std::to_string(lineNumber) + ": ");

@@ -50,6 +50,14 @@ std::string ValidSettings(const FilterDescription& description) {
     return text;
 }
 
+// Spaces and tabs around a name or a value, and a line end's carriage return,
+// belong to neither: one rule for --set, settings files and the preview.
+std::string TrimmedSpace(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
 }  // namespace
 
 FilterDescription DescribeFilter(const FILTER_DLL& descriptor) {
@@ -114,11 +122,26 @@ FilterSettings DefaultSettings(const FilterDescription& description) {
 
 void ApplySetting(const FilterDescription& description, const std::string& assignment, FilterSettings& settings,
                   const std::string& origin) {
-    const size_t equals = assignment.rfind('=');
+    size_t equals = assignment.find('=');
     if (equals == std::string::npos) {
         throw SettingError(origin + assignment + ": expected NAME=VALUE\n" + ValidSettings(description));
     }
-    const std::string name = assignment.substr(0, equals), valueText = assignment.substr(equals + 1);
+    // The name ends at the first '=', unless a setting's own name holds one,
+    // so "R(gain)=5=6" is R(gain) given "5=6".
+    const auto isName = [&](const std::string& candidate) {
+        return std::any_of(description.tracks.begin(), description.tracks.end(),
+                           [&](const auto& track) { return track.name == candidate; }) ||
+               std::any_of(description.checks.begin(), description.checks.end(),
+                           [&](const auto& check) { return check.name == candidate; });
+    };
+    for (size_t later = equals; later != std::string::npos; later = assignment.find('=', later + 1)) {
+        if (isName(TrimmedSpace(assignment.substr(0, later)))) {
+            equals = later;
+            break;
+        }
+    }
+    const std::string name = TrimmedSpace(assignment.substr(0, equals));
+    const std::string valueText = TrimmedSpace(assignment.substr(equals + 1));
     int32_t value = 0;
     auto [end, ec] = std::from_chars(valueText.data(), valueText.data() + valueText.size(), value);
     const bool isInteger = !valueText.empty() && ec == std::errc() && end == valueText.data() + valueText.size();

@@ -1,7 +1,10 @@
 // The probe on Windows: the plug-in's reports are read at its imports of
 // OutputDebugStringW and MessageBoxW, exactly as UTF-16, and every box is
-// answered No by a hook on this thread.
+// answered by a hook on this thread: No, or Yes with KELO_MESSAGEBOX=yes, as
+// the Linux stand-in answers.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "host/files/utf8_path.h"
 #include "host/filter/filter_plugin.h"
@@ -55,10 +58,15 @@ private:
     std::wstring pending_;
 };
 
+int BoxAnswer() {
+    const char* policy = std::getenv("KELO_MESSAGEBOX");
+    return policy != nullptr && std::strcmp(policy, "yes") == 0 ? IDYES : IDNO;
+}
+
 }  // namespace
 
 std::string RunProbe(const PluginLibrary& library, const FilterSettings& settings, int pitch) {
-    ReportCapture capture(IDNO);
+    ReportCapture capture(BoxAnswer());
     if (!capture.Attach(static_cast<HMODULE>(library.module()))) {
         throw PluginError(
             "the plug-in does not import both OutputDebugStringW and MessageBoxW: its reports cannot be read");

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#ifndef _WIN32
+#include <poll.h>
+#include <sys/stat.h>
+#endif
 
 #include "host/files/stop_signals.h"
 #include "host/files/utf8_path.h"
@@ -101,6 +105,26 @@ bool FrameSource::Next(YcFrame& frame, int rowLength, StageTimes& times) {
     if (y4m_) frame.frameParameters = y4m_->frameParameters();
     if (!converter_) converter_.emplace(format_);
     times.Time(kToYc, [&] { converter_->ToYc(picture_, frame); });
+    return true;
+}
+
+bool FrameSource::MoreFramesFollow() {
+    if (!y4m_) return false;
+#ifndef _WIN32
+    // Looking must not wait for a pipe's writer; one that has written or
+    // closed can answer at once.
+    const int descriptor = fileno(file_->get());
+    struct stat status;
+    pollfd readable{descriptor, POLLIN, 0};
+    if (fstat(descriptor, &status) == 0 && !S_ISREG(status.st_mode) && poll(&readable, 1, 0) != 1) return true;
+#endif
+    unsigned char next;
+    try {
+        if (input_->Read(&next, 1) == 0) return false;
+    } catch (const IoError&) {
+        return true;  // there is more, though it cannot be read
+    }
+    input_->Unread(&next, 1);
     return true;
 }
 

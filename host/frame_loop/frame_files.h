@@ -43,6 +43,10 @@ public:
     // `rowLength` pixels once a frame has really arrived, with its Y4M frame
     // parameters; false at the end.
     bool Next(YcFrame& frame, int rowLength, StageTimes& times);
+    // Whether the input holds more after the frames delivered so far: a
+    // file is looked at, a stream whose writer has not yet said counts as
+    // going on. Called once the frames are read.
+    bool MoreFramesFollow();
 
 private:
     int EstimateFrameCount(const std::string& path) const;

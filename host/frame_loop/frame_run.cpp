@@ -121,9 +121,6 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
         std::fprintf(stderr, "kelo-host: the plug-in's FilterInit failed\n");
         return kPluginFailure;
     }
-    if (source.y4mInfo() && sink.kind() == FileKind::kPng) {
-        Note(options, "a PNG holds one picture: only the first frame is processed");
-    }
 
     const double startUp = SecondsSince(started);
     Progress progress(!options.quiet);
@@ -173,6 +170,9 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
         const int status = ReportFailure();
         StopSink(sink);
         return status;
+    }
+    if (sink.kind() == FileKind::kPng && source.MoreFramesFollow()) {
+        Note(options, "a PNG holds one picture: only the first frame was processed");
     }
     if (report.framesWritten == 0 && source.y4mInfo()) {
         Note(options, options.input + " holds no frames: " + output.name + " has the stream header alone");

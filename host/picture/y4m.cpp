@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <map>
 #include <sstream>
 
 // Samples deeper than 8 bits are little-endian in the stream and are read
@@ -30,6 +31,26 @@ bool EqualsIgnoringCase(const std::string& text, const char* expected) {
         if (upper(text[i]) != upper(expected[i])) return false;
     }
     return true;
+}
+
+// "N:D" of whole numbers, both above 0, or 0:0 for unknown (frame rates and
+// pixel aspects).
+bool ParseRatio(const std::string& text) {
+    const size_t colon = text.find(':');
+    int numerator = 0, denominator = 0;
+    if (colon == std::string::npos || !ParseInt(text.substr(0, colon), numerator) ||
+        !ParseInt(text.substr(colon + 1), denominator)) {
+        return false;
+    }
+    return (numerator > 0 && denominator > 0) || (numerator == 0 && denominator == 0);
+}
+
+// The colour-range extension, its name in any case, with or without a value.
+bool IsColourRange(const std::string& token) {
+    constexpr char kName[] = "XCOLORRANGE";
+    constexpr size_t kLength = sizeof kName - 1;
+    return (token.size() == kLength || (token.size() > kLength && token[kLength] == '=')) &&
+           EqualsIgnoringCase(token.substr(0, kLength), kName);
 }
 
 }  // namespace
@@ -77,18 +98,57 @@ Y4mReader::Y4mReader(ByteInput& input) : input_(input) {
     }
     std::istringstream tokens(line.substr(10));
     std::string token;
+    // What is not understood is refused rather than copied into the output,
+    // where it would claim something about the frames written.
+    const auto refuse = [&](const std::string& why) {
+        throw IoError(input_.name() + ": header parameter " + token + ": " + why);
+    };
+    std::map<std::string, std::string> seen;  // each parameter's first spelling, by its name
+    const auto once = [&](const std::string& name) {
+        const auto [first, inserted] = seen.emplace(name, token);
+        if (!inserted) refuse("repeats " + first->second);
+    };
     bool haveWidth = false, haveHeight = false;
     info_.colourSpace = "420jpeg";
     while (tokens >> token) {
         const std::string value = token.substr(1);
-        switch (token[0]) {
-        case 'W': haveWidth = ParseInt(value, info_.width); break;
-        case 'H': haveHeight = ParseInt(value, info_.height); break;
-        case 'C': info_.colourSpace = value; break;
-        default:
-            if (EqualsIgnoringCase(token, "XCOLORRANGE=FULL")) info_.format.fullRange = true;
-            if (EqualsIgnoringCase(token, "XCOLORRANGE=LIMITED")) info_.format.fullRange = false;
+        if (IsColourRange(token)) {
+            once("XCOLORRANGE");
+            const size_t equals = token.find('=');
+            const std::string range = equals == std::string::npos ? std::string() : token.substr(equals + 1);
+            if (EqualsIgnoringCase(range, "FULL")) info_.format.fullRange = true;
+            else if (EqualsIgnoringCase(range, "LIMITED")) info_.format.fullRange = false;
+            else refuse("expected XCOLORRANGE=FULL or XCOLORRANGE=LIMITED");
             info_.otherParameters.push_back(token);
+            continue;
+        }
+        if (token[0] != 'X') once(token.substr(0, 1));
+        switch (token[0]) {
+        case 'W':
+            if (!ParseInt(value, info_.width)) refuse("expected the width in pixels");
+            haveWidth = true;
+            break;
+        case 'H':
+            if (!ParseInt(value, info_.height)) refuse("expected the height in pixels");
+            haveHeight = true;
+            break;
+        case 'C': info_.colourSpace = value; break;
+        case 'F':
+            if (!ParseRatio(value)) refuse("expected a frame rate N:D of whole numbers above 0, or F0:0 for unknown");
+            info_.otherParameters.push_back(token);
+            break;
+        case 'A':
+            if (!ParseRatio(value)) refuse("expected a pixel aspect N:D of whole numbers above 0, or A0:0 for unknown");
+            info_.otherParameters.push_back(token);
+            break;
+        case 'I':
+            if (value.size() != 1 || std::strchr("ptbm?", value[0]) == nullptr) {
+                refuse("expected Ip, It, Ib, Im or I? (progressive, top or bottom field first, mixed, unknown)");
+            }
+            info_.otherParameters.push_back(token);
+            break;
+        case 'X': info_.otherParameters.push_back(token); break;
+        default: refuse("not a YUV4MPEG2 parameter (W, H, C, F, I, A, or X for an extension)");
         }
     }
     const bool fullRange = info_.format.fullRange;

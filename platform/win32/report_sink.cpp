@@ -1,11 +1,13 @@
-// The Linux stand-ins of the four report operations. A headless process has no
+// The Linux stand-ins of the report operations. A headless process has no
 // debugger output and nobody to answer a box, so the default sink writes both
-// to standard error and answers No unless KELO_MESSAGEBOX says otherwise.
+// to standard error and answers No unless KELO_MESSAGEBOX says otherwise. A
+// debugger is a tracer, as the kernel records it.
 #include "platform/win32/report_sink.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -40,6 +42,14 @@ public:
     }
 
     void DebugBreak() override { std::raise(SIGTRAP); }
+
+    bool DebuggerPresent() override {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.compare(0, 10, "TracerPid:") == 0) return std::atoi(line.c_str() + 10) != 0;
+        }
+        return false;
+    }
 };
 
 StderrSink g_stderrSink;
@@ -65,3 +75,5 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 }
 
 void DebugBreak() { g_sink->DebugBreak(); }
+
+BOOL IsDebuggerPresent() { return g_sink->DebuggerPresent() ? TRUE : FALSE; }

@@ -28,6 +28,7 @@ public:
         return IDNO;
     }
     void DebugBreak() override {}
+    bool DebuggerPresent() override { return false; }
 
     std::vector<Report> Reports() const;
     int boxes() const { return boxes_; }

@@ -47,8 +47,11 @@ protected:
     // Runs kelo-host in the test's folder with the test plug-in; returns the
     // exit status and keeps standard error in `errors`.
     int Run(const std::string& arguments, const std::string& environment = "") {
-        const std::string command = "cd '" + dir_.string() + "' && " + environment + " '" KELO_HOST_PATH
-                                    "' --plugin '" KELO_TEST_PLUGIN_PATH "' " + arguments + " 2>errors.txt";
+        return RunWithoutPlugin("--plugin '" KELO_TEST_PLUGIN_PATH "' " + arguments, environment);
+    }
+    int RunWithoutPlugin(const std::string& arguments, const std::string& environment = "") {
+        const std::string command = "cd '" + dir_.string() + "' && " + environment + " '" KELO_HOST_PATH "' " +
+                                    arguments + " 2>errors.txt";
         const int status = std::system(command.c_str());
         std::ifstream file(dir_ / "errors.txt");
         std::stringstream text;
@@ -219,6 +222,16 @@ TEST_F(KeloHost, WritesRelativeOutputsInTheUsersFolderAndDefaultsToKeloOutPng) {
     EXPECT_TRUE(fs::exists(Path("kelo-out.y4m")));
 }
 
+TEST_F(KeloHost, APngOutputNotesTheFramesLeftOutOnlyWhenThereAreSome) {
+    const std::string note = "only the first frame was processed";
+    for (const int frames : {1, 2}) {
+        WriteClip("in.y4m", frames);
+        ASSERT_EQ(Run("in.y4m out.png"), 0) << errors;
+        EXPECT_EQ(errors.find(note) != std::string::npos, frames > 1) << frames << " frames: " << errors;
+        EXPECT_EQ(ReadPicture(Path("out.png")).width, 33);
+    }
+}
+
 TEST_F(KeloHost, AFailedFilterInitEndsWithStatus2AfterFilterExit) {
     EXPECT_EQ(Run("", "KELO_TEST_FAIL=init KELO_TEST_EXIT_MARK=" + Path("exit.mark").string()), 2);
     EXPECT_NE(errors.find("FilterInit failed"), std::string::npos) << errors;
@@ -317,7 +330,7 @@ TEST_F(KeloHost, AStopEndsEveryWaitForAStreamAtOnceAndChangesNoFile) {
     EXPECT_FALSE(fs::exists(Path("out.y4m")));
 
     // The loader would wait on a FIFO where no signal could end the wait.
-    EXPECT_EQ(Run("--plugin fifo --describe"), 1);
+    EXPECT_EQ(RunWithoutPlugin("--plugin fifo --describe"), 1);
     EXPECT_NE(errors.find("fifo: not a regular file"), std::string::npos) << errors;
 }
 
@@ -550,10 +563,12 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         {"missing.y4m", "kelo-host: missing.y4m: cannot open"},
         {"--max-w 100", "--max-w 100 is shorter than the picture's width 1920"},
         {"--bogus", "unknown option --bogus"},
-        {"--plugin /nonexistent.auf", "cannot load the plug-in"},
         {"--probe", "--probe reads the plug-in's reports at its Windows imports"},
         {"--compare cmp.jpg", "cmp.jpg: the comparison's name must end in .png"},
         {"--compare ./x.png in.y4m x.png", "./x.png: --compare names the output file"},
+        {"--compare a.png --compare b.png in.y4m", "--compare is given twice; it takes one value"},
+        {"--cube a.cube --max-w 100", "--cube and --save-settings write no frames: drop --max-w"},
+        {"--describe in.y4m", "--describe takes only --plugin: drop in.y4m"},
     };
     WriteClip("in.y4m", 1);
     for (const auto& c : cases) {
@@ -561,6 +576,8 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         EXPECT_NE(errors.find(c.message), std::string::npos) << c.arguments << ": " << errors;
         EXPECT_FALSE(fs::exists(Path("exit.mark"))) << c.arguments;
     }
+    EXPECT_EQ(RunWithoutPlugin("--plugin /nonexistent.auf"), 1);
+    EXPECT_NE(errors.find("cannot load the plug-in"), std::string::npos) << errors;
     // The output is created with the first frame, after the filter started.
     EXPECT_EQ(Run("in.y4m no/such/dir/out.y4m"), 1);
     EXPECT_NE(errors.find("kelo-host: no/such/dir/out.y4m: cannot create"), std::string::npos) << errors;
@@ -587,7 +604,7 @@ TEST_F(KeloHost, DescribesWithoutStartingTheFilterAndHelps) {
     EXPECT_FALSE(fs::exists(Path("exit.mark")));
     EXPECT_EQ(Run("-h >help.txt"), 0);
     EXPECT_GT(fs::file_size(Path("help.txt")), 500u);
-    EXPECT_EQ(Run("--version >version.txt"), 0);
+    EXPECT_EQ(RunWithoutPlugin("--version >version.txt"), 0);
     EXPECT_EQ(Contents("version.txt").rfind("kelo-host ", 0), 0u) << Contents("version.txt");
 }
 
@@ -625,6 +642,36 @@ TEST_F(KeloHost, SettingsFilesAreReadUnderEverySetAndWrittenBack) {
               std::string::npos) << errors;
     EXPECT_EQ(Run("--settings missing.txt"), 1);
     EXPECT_NE(errors.find("missing.txt: cannot open"), std::string::npos) << errors;
+}
+
+// --set and the files share one rule: blanks around the name and the value
+// are dropped, and the name ends at the first '='. What cannot be a settings
+// file is named as such.
+TEST_F(KeloHost, SetAndSettingsFilesShareOneRuleAndRefusalsNameTheProblem) {
+    std::ofstream(Path("spaced.txt")) << "Y(offs) = 7\n\tF16\t=\t1 \r\n";
+    ASSERT_EQ(Run("--settings spaced.txt --set ' Cb(offs) = -5 ' --save-settings saved.txt"), 0) << errors;
+    const std::string saved = Contents("saved.txt");
+    for (const char* line : {"\nY(offs)=7\n", "\nF16=1\n", "\nCb(offs)=-5\n"}) {
+        EXPECT_NE(saved.find(line), std::string::npos) << line << " missing from:\n" << saved;
+    }
+
+    std::ofstream(Path("nul.txt"), std::ios::binary) << std::string("Y(offs)=1\nY(of\0fs)=2\n", 21);
+    std::ofstream(Path("utf16.txt"), std::ios::binary) << std::string("\xFF\xFER\0(\0=\0" "1\0\n\0", 12);
+    std::ofstream(Path("twice.txt")) << "R(gain)=5=6\n";
+    fs::create_directory(Path("adir"));
+    const struct {
+        std::string arguments, message;
+    } cases[] = {
+        {"--settings nul.txt", "kelo-host: nul.txt:2: holds a NUL byte; a settings file is text\n"},
+        {"--settings utf16.txt", "kelo-host: utf16.txt: is UTF-16 text; a settings file is UTF-8"},
+        {"--settings twice.txt", "twice.txt:1: R(gain)=5=6: \"R(gain)\" takes an integer from -256 to 256"},
+        {"--set 'R(gain)=5=6'", "--set R(gain)=5=6: \"R(gain)\" takes an integer from -256 to 256"},
+        {"--settings adir", "kelo-host: adir: cannot read: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.arguments), 1) << c.arguments;
+        EXPECT_NE(errors.find(c.message), std::string::npos) << c.arguments << ": " << errors;
+    }
 }
 
 TEST_F(KeloHost, WritesTheCorrectionAsACubeLutThroughThePlugin) {

@@ -9,6 +9,8 @@ WHAT is one of
                     the compiler's report, then the failed load, same code
   missing-effect    the probe without kelo.fx: only the failed load, with
                     D3DXERR_INVALIDDATA
+  missing-effect:yes  the same with the box answered Yes (KELO_MESSAGEBOX=yes):
+                    with no debugger attached the plug-in goes on as after No
   unchanged         the probe with an effect that changes nothing
   add-ycoffs:TRACK  the probe with the effect whose two passes each add
                     ycOffs, the track "Y(offs)" set to TRACK
@@ -26,6 +28,7 @@ import sys
 REPORT_FILE = "./renderer/support.cpp"
 BOX_CAPTION = "Unexpected error encountered"
 BOX_FLAGS = "0x00000014"  # MB_ICONERROR | MB_YESNO
+IDYES = 6
 IDNO = 7
 LOAD_FAILED = "エフェクトのロードに失敗しました"
 # The published names of the codes these runs can meet.
@@ -76,14 +79,14 @@ def site_line(sources, marker):
     return lines[0]
 
 
-def report(line, hr, message):
+def report(line, hr, message, answer=IDNO):
     """The debug item and the box item of one report with a message."""
     code = f"{HRESULT_NAMES[hr]} (0x{hr:08x})"
     debug = f"{REPORT_FILE}({line}): {message} hr={code}\n"
     box = (f"File: {REPORT_FILE}\nLine: {line}\nError Code: {code}\n"
            f"Calling: {message}\nDo you want to debug the application?")
     return (f"debug\t{escape(debug)}",
-            f"box\t{BOX_CAPTION}\t{BOX_FLAGS}\tshown\t{IDNO}\t{escape(box)}")
+            f"box\t{BOX_CAPTION}\t{BOX_FLAGS}\tshown\t{answer}\t{escape(box)}")
 
 
 def frame(result, changes=()):
@@ -132,8 +135,9 @@ def expected_items(what, args, actual):
         return (["init\t0", compiler_debug, load_debug, compiler_box, load_box] +
                 frame(0) + SHUT_DOWN)
     if kind == "missing-effect":
+        answer = IDYES if value == "yes" else IDNO
         return (["init\t0", *report(site_line(args.sources, LOAD_FAILED), D3DXERR_INVALIDDATA,
-                                    LOAD_FAILED)] + frame(0) + SHUT_DOWN)
+                                    LOAD_FAILED, answer)] + frame(0) + SHUT_DOWN)
     if kind == "unchanged":
         return ["init\t1"] + frame(1) + SHUT_DOWN
     if kind == "add-ycoffs":

@@ -1,6 +1,6 @@
 // The report sink for Windows test programs: the same interface as the Linux
 // stand-ins', so that one report test runs on both platforms. Installing a
-// sink redirects the test program's own imports of the four report functions
+// sink redirects the test program's own imports of the report functions
 // to it; removing it puts the real functions back. The plug-in never links
 // this: it always calls the real functions.
 #include "platform/win32/report_sink.h"
@@ -20,6 +20,7 @@ int WINAPI SinkMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) 
                               caption != nullptr ? caption : L"", type);
 }
 void WINAPI SinkDebugBreak() { g_sink->DebugBreak(); }
+BOOL WINAPI SinkIsDebuggerPresent() { return g_sink->DebuggerPresent() ? TRUE : FALSE; }
 
 struct Import {
     const char* dll;
@@ -32,6 +33,7 @@ Import g_imports[] = {
     {"USER32.dll", "GetForegroundWindow", reinterpret_cast<void*>(&SinkGetForegroundWindow), nullptr},
     {"USER32.dll", "MessageBoxW", reinterpret_cast<void*>(&SinkMessageBox), nullptr},
     {"KERNEL32.dll", "DebugBreak", reinterpret_cast<void*>(&SinkDebugBreak), nullptr},
+    {"KERNEL32.dll", "IsDebuggerPresent", reinterpret_cast<void*>(&SinkIsDebuggerPresent), nullptr},
 };
 
 }  // namespace

@@ -16,7 +16,9 @@ TEST(Options, ReadsEveryOptionInBothSpellingsAndThePositionalFiles) {
     EXPECT_EQ(options.input, "in.y4m");
     EXPECT_EQ(options.output, "-");
     EXPECT_EQ(ParseOptions({"--", "--odd-name.png"}).input, "--odd-name.png");
-    EXPECT_TRUE(ParseOptions({"--describe"}).describe);
+    EXPECT_TRUE(ParseOptions({"--describe", "--plugin=p.auf"}).describe);
+    EXPECT_EQ(ParseOptions({"--set", "F16=1", "--set", "F16=0", "--settings", "a", "--settings", "a"}).settings.size(),
+              2u);
     EXPECT_TRUE(ParseOptions({"--probe"}).probe);
     EXPECT_TRUE(ParseOptions({}).input.empty());
     const Options range = ParseOptions({"--frames", "0:1", "--jobs=3"});
@@ -55,6 +57,21 @@ TEST(Options, RefusesMalformedCommandLinesWithTheReason) {
         {{"--frames", "1:2", "--preview"}, "--frames chooses frames to write"},
         {{"--jobs", "0"}, "--jobs 0: expected a number of jobs from 1 to 64"},
         {{"--jobs", "2", "--cube", "a.cube"}, "--jobs runs frames through several plug-ins"},
+        // One value each: a second would silently win.
+        {{"--compare", "a.png", "--compare=b.png"}, "--compare is given twice; it takes one value"},
+        {{"--cube", "a.cube", "--cube", "a.cube"}, "--cube is given twice"},
+        {{"--save-settings", "a", "--save-settings", "b"}, "--save-settings is given twice"},
+        {{"--plugin", "a.auf", "--plugin", "b.auf"}, "--plugin is given twice"},
+        {{"--preview", "--port", "1", "--port", "2"}, "--port is given twice"},
+        {{"--max-w", "100", "--max-w", "200"}, "--max-w is given twice"},
+        {{"--jobs", "1", "--jobs", "2"}, "--jobs is given twice"},
+        // What a mode would ignore is refused.
+        {{"--version", "in.y4m"}, "--version takes nothing else: drop in.y4m"},
+        {{"--quiet", "--version"}, "--version takes nothing else: drop --quiet"},
+        {{"--describe", "--set", "F16=1"}, "--describe takes only --plugin: drop --set"},
+        {{"--plugin", "p.auf", "--describe", "in.y4m"}, "--describe takes only --plugin: drop in.y4m"},
+        {{"--cube", "a.cube", "--max-w", "100"}, "--cube and --save-settings write no frames: drop --max-w"},
+        {{"--save-settings", "s.txt", "--max-w=100"}, "--cube and --save-settings write no frames: drop --max-w"},
     };
     for (const auto& c : cases) {
         try {

@@ -93,10 +93,10 @@ TEST(Y4m, RefusesMalformedStreamsWithTheFileAndFrameNamed) {
         {"YUV4MPEG3 W8 H2\n", "bad.y4m: not a YUV4MPEG2 stream"},
         {"YUV4MPEG2 W8 H2", "bad.y4m: not a YUV4MPEG2 stream"},
         {"YUV4MPEG2 W8\n", "bad.y4m: stream header lacks a valid W or H"},
-        {"YUV4MPEG2 Wx H2\n", "bad.y4m: stream header lacks a valid W or H"},
+        {"YUV4MPEG2 Wx H2\n", "bad.y4m: header parameter Wx: expected the width in pixels"},
         {"YUV4MPEG2 W0 H2\n", "bad.y4m: picture size 0x2 is outside 1..16384"},
         {"YUV4MPEG2 W16385 H2\n", "bad.y4m: picture size 16385x2 is outside 1..16384"},
-        {"YUV4MPEG2 W99999999999 H2\n", "bad.y4m: stream header lacks a valid W or H"},
+        {"YUV4MPEG2 W99999999999 H2\n", "bad.y4m: header parameter W99999999999: expected the width"},
         {"YUV4MPEG2 W8 H2 Cmono\n", "bad.y4m: unsupported colour space Cmono"},
         {"YUV4MPEG2 W8 H2 C420p8\n", "bad.y4m: unsupported colour space C420p8"},
         {"YUV4MPEG2 W8 H2 C444p17\n", "bad.y4m: unsupported colour space C444p17"},
@@ -111,6 +111,45 @@ TEST(Y4m, RefusesMalformedStreamsWithTheFileAndFrameNamed) {
         const std::string error = ErrorOf(c.bytes);
         EXPECT_EQ(error.compare(0, c.message.size(), c.message), 0)
             << "stream " << c.bytes.substr(0, 40) << ": expected \"" << c.message << "\", got \"" << error << "\"";
+    }
+}
+
+// Header parameters are passed on to the output, so one that means nothing,
+// or two that disagree, would be written as a claim about the frames.
+TEST(Y4m, RefusesHeaderParametersItCannotVouchForNamingThem) {
+    const std::string frame = "FRAME\n" + std::string(8 * 2 + 2 * 4 * 1, 'x');
+    const char* rate = "expected a frame rate N:D of whole numbers above 0, or F0:0 for unknown";
+    const char* aspect = "expected a pixel aspect N:D of whole numbers above 0, or A0:0 for unknown";
+    const struct {
+        std::string parameters, message;
+    } cases[] = {
+        {"F-25:1", rate},
+        {"Fabc", rate},
+        {"F25:0", rate},
+        {"F0:25", rate},
+        {"F4294967321:1", rate},
+        {"Iz", "expected Ip, It, Ib, Im or I?"},
+        {"Aabc", aspect},
+        {"XCOLORRANGE=garbage", "expected XCOLORRANGE=FULL or XCOLORRANGE=LIMITED"},
+        {"XCOLORRANGE", "expected XCOLORRANGE=FULL or XCOLORRANGE=LIMITED"},
+        {"Q5", "not a YUV4MPEG2 parameter"},
+        {"W9", "repeats W8"},
+        {"H2", "repeats H2"},
+        {"C420 C444", "repeats C420"},
+        {"Ip It", "repeats Ip"},
+        {"XCOLORRANGE=FULL xcolorrange=limited", "repeats XCOLORRANGE=FULL"},
+    };
+    for (const auto& c : cases) {
+        const std::string error = ErrorOf("YUV4MPEG2 W8 H2 " + c.parameters + "\n" + frame);
+        const std::string offender = c.parameters.substr(c.parameters.rfind(' ') + 1);
+        const std::string expected = "bad.y4m: header parameter " + offender + ": " + c.message;
+        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << c.parameters << ": " << error;
+    }
+    // Unknown rates and aspects, every interlacing, extensions of any kind
+    // (repeated too), and the range in any case go through.
+    for (const std::string parameters : {"F0:0 A0:0 I?", "F30000:1001 A128:117 Im", "It Xa=1 Xa=1 X",
+                                         "Ib xcolorrange=Full", "Ip XCOLORRANGE=LIMITED"}) {
+        EXPECT_EQ(ErrorOf("YUV4MPEG2 W8 H2 " + parameters + "\n" + frame), "no error") << parameters;
     }
 }
 
