@@ -14,6 +14,7 @@
 #include "host/files/output_file.h"
 #include "host/frame_loop/pipeline.h"
 #include "host/preview/preview.h"
+#include "host/scopes/scope_drawing.h"
 #include "host/filter/probe.h"
 #include "host/command_line/settings_file.h"
 #include "host/frame_loop/stage_times.h"
@@ -216,9 +217,17 @@ int Run(const Options& options) {
             throw UsageError(options.compare + ": the comparison's name must end in .png");
         }
     }
+    // --scopes (issue 18): checked and written like --compare.
+    if (!options.scopes.empty()) {
+        RequirePng(options.scopes);
+        if (KindByExtension(options.scopes) != FileKind::kPng) {
+            throw UsageError(options.scopes + ": the scopes' name must end in .png");
+        }
+    }
     // Before the input is decoded and before anything is opened for writing.
     const InputIdentity input = IdentifyInput(options.input, Resolved(options.input));
     if (!options.compare.empty()) RefuseOverwritingInput(input, options.compare, Resolved(options.compare));
+    if (!options.scopes.empty()) RefuseOverwritingInput(input, options.scopes, Resolved(options.scopes));
     const bool isKelo = description.name == KELO_FILTER_NAME;
     const bool outputNamed = !options.output.empty();
     if (outputNamed) RefuseOverwritingInput(input, options.output, Resolved(options.output));
@@ -244,8 +253,15 @@ int Run(const Options& options) {
     if (!options.compare.empty() && outputName != "-" && canonical(options.compare) == canonical(outputName)) {
         throw UsageError(options.compare + ": --compare names the output file");
     }
+    if (!options.scopes.empty() && outputName != "-" && canonical(options.scopes) == canonical(outputName)) {
+        throw UsageError(options.scopes + ": --scopes names the output file");
+    }
+    if (!options.scopes.empty() && !options.compare.empty() && canonical(options.scopes) == canonical(options.compare)) {
+        throw UsageError(options.scopes + ": --scopes and --compare name the same file");
+    }
     FrameSink sink(outputName, Resolved(outputName), outputKind, source);
     const std::string comparePath = Resolved(options.compare);
+    const std::string scopesPath = Resolved(options.scopes);
 
     const int rowLength = options.maxWidth ? options.maxWidth : source.width() + kRowPadding;
     if (rowLength < source.width()) {
@@ -267,7 +283,7 @@ int Run(const Options& options) {
     const double startUp = SecondsSince(start);
     Progress progress(!options.quiet);
     // Replaces its target only with the run's success, like the output.
-    std::optional<OutputFile> comparison;
+    std::optional<OutputFile> comparison, scopes;
     PipelineSettings pipeline;
     pipeline.rowLength = rowLength;
     // A PNG holds one picture.
@@ -277,6 +293,14 @@ int Run(const Options& options) {
         pipeline.firstFrameFiltered = [&](const YcFrame& before, const YcFrame& after) {
             comparison.emplace(options.compare, comparePath);
             WriteComparison(*comparison, before, after);
+        };
+    }
+    if (!options.scopes.empty()) {
+        const auto compareToo = std::move(pipeline.firstFrameFiltered);
+        pipeline.firstFrameFiltered = [&, compareToo](const YcFrame& before, const YcFrame& after) {
+            if (compareToo) compareToo(before, after);
+            scopes.emplace(options.scopes, scopesPath);
+            WriteScopes(*scopes, before, after);
         };
     }
     pipeline.frameWritten = [&](int done) { progress.FrameDone(done, source.frameCount()); };
@@ -299,6 +323,7 @@ int Run(const Options& options) {
         }
         sink.Finish();
         if (comparison) comparison->Commit();
+        if (scopes) scopes->Commit();
     } catch (...) {
         const int status = ReportFailure();
         StopSink(sink);

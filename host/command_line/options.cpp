@@ -22,6 +22,8 @@ const char kUsage[] =
     "  --probe              Windows build: one padded frame through the plug-in, run in the current\n"
     "                       directory; prints its results, reports and changes as a record\n"
     "  --compare FILE.png   write the first frame before and after, side by side\n"
+    "  --scopes FILE.png    write the scopes of the first frame before and after (waveform,\n"
+    "                       R'G'B' parade, vectorscope, histograms) on the YC scale\n"
     "  --max-w N            the row length of the host's frame buffer (default: width + 64)\n"
     "  --stats              print the time of each stage and the frame rate at the end\n"
     "  --quiet              no progress or notes on standard error\n"
@@ -96,6 +98,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         else if (argument == "--cube-size") options.cubeSize = takeInteger(2, kMaxCubeSize, "a size");
         else if (argument == "--port") options.port = takeInteger(1, 65535, "a port");
         else if (argument == "--compare") options.compare = takeValue();
+        else if (argument == "--scopes") options.scopes = takeValue();
         else if (argument == "--max-w") {
             options.maxWidth = takeInteger(1, kMaxRowLength, "a row length");
         } else if (argument == "--describe") noValue(options.describe);
@@ -116,11 +119,13 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     if (writesNoFrames && options.preview) {
         throw UsageError("--preview saves from its page; drop --cube and --save-settings");
     }
-    if (writesNoFrames && (!positional.empty() || !options.compare.empty())) {
-        throw UsageError("--cube and --save-settings write no frames: no INPUT, OUTPUT or --compare with them");
+    const bool firstFramePictures = !options.compare.empty() || !options.scopes.empty();
+    if (writesNoFrames && (!positional.empty() || firstFramePictures)) {
+        throw UsageError(
+            "--cube and --save-settings write no frames: no INPUT, OUTPUT, --compare or --scopes with them");
     }
-    if (options.preview && (positional.size() > 1 || !options.compare.empty())) {
-        throw UsageError("--preview shows its pictures in the browser: no OUTPUT or --compare with it");
+    if (options.preview && (positional.size() > 1 || firstFramePictures)) {
+        throw UsageError("--preview shows its pictures in the browser: no OUTPUT, --compare or --scopes with it");
     }
     return options;
 }

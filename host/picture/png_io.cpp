@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -183,4 +184,23 @@ void WritePng(ByteOutput& output, const Picture& picture, bool quick) {
     bool ok = Encode(png, info, &picture, rows.data(), quick);
     png_destroy_write_struct(&png, &info);
     if (!ok) throw IoError(context.namesFile ? context.message : output.name() + ": " + context.message);
+}
+
+std::string EncodePng(const Picture& picture, bool quick) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* memory = open_memstream(&buffer, &size);
+    if (!memory) throw IoError("a picture in memory: out of memory");
+    try {
+        ByteOutput output(memory, "a picture in memory");
+        WritePng(output, picture, quick);
+    } catch (...) {
+        std::fclose(memory);
+        std::free(buffer);
+        throw;
+    }
+    std::fclose(memory);
+    std::string png(buffer, size);
+    std::free(buffer);
+    return png;
 }

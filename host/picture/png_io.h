@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "host/files/byte_stream.h"
 #include "host/picture/picture.h"
@@ -16,3 +17,5 @@ Picture ReadPng(ByteInput& input);
 // Writes an Rgb picture of depth 8 or 16; `quick` trades size for speed, for
 // a picture sent over loopback and shown at once.
 void WritePng(ByteOutput& output, const Picture& picture, bool quick = false);
+// The same PNG as bytes in memory, for pictures sent over HTTP.
+std::string EncodePng(const Picture& picture, bool quick = true);

@@ -8,6 +8,7 @@
 
 #include "host/files/byte_stream.h"
 #include "host/preview/preview_page.h"
+#include "host/preview/preview_tools.h"
 #include "host/command_line/settings_file.h"
 
 RenderMailbox::Outcome RenderMailbox::Submit(RenderJob job, RenderResult& result) {
@@ -113,6 +114,13 @@ std::optional<Refusal> ParsePictureQuery(const QueryParameters& parameters, int 
                 return Refusal{400, "view=" + value + ": expected after or before"};
             }
             query.filtered = value == "after";
+        } else if (name == "width") {
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), query.width);
+            if (value.empty() || ec != std::errc() || end != value.data() + value.size() || query.width < 1 ||
+                query.width > kMaxPictureSide) {
+                return Refusal{400, "width=" + value + ": expected a width from 1 to " +
+                                        std::to_string(kMaxPictureSide)};
+            }
         } else if (name == "download") {
             if (value != "1") return Refusal{400, "download=" + value + ": expected 1"};
             query.download = true;
@@ -212,9 +220,13 @@ struct PreviewServer::Impl {
     std::mutex settingsMutex;
     FilterSettings settings;
     uint64_t version = 1;
+    ShownPictures shown;
+    const YcConverter output;
 
     Impl(PreviewInfo i, FilterSettings s, RenderMailbox& m, std::string t)
-        : info(std::move(i)), mailbox(m), token(std::move(t)), settings(std::move(s)) {}
+        : info(std::move(i)), mailbox(m), token(std::move(t)), settings(std::move(s)),
+          shown(info.width, info.height),
+          output(PictureFormat{ColourModel::Rgb, Chroma::k444, info.outputDepth, false}) {}
 
     std::string State() {
         std::lock_guard lock(settingsMutex);
@@ -251,6 +263,7 @@ struct PreviewServer::Impl {
         }
         job.frame = query.frame;
         job.filtered = query.filtered;
+        job.width = query.width < info.width && !query.download ? query.width : 0;
         RenderResult result;
         switch (mailbox.Submit(std::move(job), result)) {
         case RenderMailbox::Outcome::kSuperseded:
@@ -267,10 +280,21 @@ struct PreviewServer::Impl {
                                                            (query.filtered ? "" : "-before") + ".png\"");
         }
         // Where a picture's time went, for the page's status line.
-        char timing[96];
-        std::snprintf(timing, sizeof timing, "filter;dur=%.1f, encode;dur=%.1f", result.filterMs, result.encodeMs);
+        char timing[128];
+        std::snprintf(timing, sizeof timing, "reduce;dur=%.1f, filter;dur=%.1f, encode;dur=%.1f", result.reduceMs,
+                      result.filterMs, result.encodeMs);
         response.set_header("Server-Timing", timing);
+        // The number the scopes and the probe know this picture by.
+        response.set_header("X-Kelo-Picture", std::to_string(shown.Add(result.frame)));
+        response.set_header("X-Kelo-Size",
+                            std::to_string(result.frame->width) + "x" + std::to_string(result.frame->height));
         response.set_content(result.png, "image/png");
+    }
+
+    static void Send(httplib::Response& response, const Answer& answer) {
+        response.status = answer.status;
+        for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+        response.set_content(answer.body, answer.contentType);
     }
 
     static void Refuse(httplib::Response& response, const Refusal& refusal) {
@@ -334,6 +358,12 @@ struct PreviewServer::Impl {
         });
         server.Get("/api/picture", [this](const httplib::Request& request, httplib::Response& response) {
             Picture(request, response);
+        });
+        server.Get("/api/scopes", [this](const httplib::Request& request, httplib::Response& response) {
+            Send(response, ScopesAnswer(request.params, shown));
+        });
+        server.Get("/api/probe", [this](const httplib::Request& request, httplib::Response& response) {
+            Send(response, ProbeAnswer(request.params, shown, output));
         });
         // A change and the picture that shows it in one round trip, for the
         // page's sliders.

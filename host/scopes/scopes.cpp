@@ -1,0 +1,110 @@
+#include "host/scopes/scopes.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "host/picture/yc_convert.h"
+
+namespace {
+
+constexpr int kLevelUnits = (kScopeHigh - kScopeLow) / kScopeLevels;  // 20
+static_assert(kLevelUnits * kScopeLevels == kScopeHigh - kScopeLow);
+static_assert(2 * kVectorRange / kVectorSide == kLevelUnits);
+// x / 20 for 0 <= x < 16384 by a multiply and a shift: exact there, since
+// the product's error stays below 1/20 and x / 20 is never closer than that
+// below a whole number.
+constexpr int kDivideBy20 = 3277;
+
+// The conversion's weights in 14-bit fixed point, taken from kelo-host's own
+// conversion so that the parade shows the R'G'B' the output is made of.
+struct RgbWeights {
+    int redFromCr, greenFromCb, greenFromCr, blueFromCb;
+};
+
+RgbWeights Weights() {
+    double fromCb[3], fromCr[3];
+    RgbFromYc(PIXEL_YC{0, 4096, 0}, fromCb);
+    RgbFromYc(PIXEL_YC{0, 0, 4096}, fromCr);
+    const auto fixed = [](double weight) { return int(std::lround(weight * (1 << 14))); };
+    return RgbWeights{fixed(fromCr[0]), fixed(fromCb[1]), fixed(fromCr[1]), fixed(fromCb[2])};
+}
+
+const RgbWeights kWeights = Weights();
+
+inline int Slot(int level) {
+    const int x = level - kScopeLow;
+    if (x < 0) return 0;
+    if (x >= kScopeHigh - kScopeLow) return kScopeSlots - 1;
+    return ((x * kDivideBy20) >> 16) + 1;
+}
+
+inline int Bin(int chroma) {
+    const int x = std::clamp(chroma + kVectorRange, 0, 2 * kVectorRange - 1);
+    return (x * kDivideBy20) >> 16;
+}
+
+// Columns of a share of the width each, by pixel.
+std::vector<uint16_t> ColumnsOf(int width, int columns) {
+    std::vector<uint16_t> column(size_t(std::max(width, 0)));
+    for (int x = 0; x < width; ++x) column[size_t(x)] = uint16_t(int64_t(x) * columns / width);
+    return column;
+}
+
+}  // namespace
+
+int LevelSlot(int level) { return Slot(level); }
+
+int VectorBin(int chroma) { return Bin(chroma); }
+
+std::array<int, 3> ScopeRgb(const PIXEL_YC& yc) {
+    const int round = 1 << 13;
+    return {yc.y + ((yc.cr * kWeights.redFromCr + round) >> 14),
+            yc.y + ((yc.cb * kWeights.greenFromCb + yc.cr * kWeights.greenFromCr + round) >> 14),
+            yc.y + ((yc.cb * kWeights.blueFromCb + round) >> 14)};
+}
+
+ScopeCounts CountScopes(const YcFrame& frame) {
+    ScopeCounts counts;
+    counts.width = frame.width;
+    counts.height = frame.height;
+    counts.waveform.assign(size_t(kWaveformColumns) * kScopeSlots, 0);
+    for (auto& channel : counts.parade) channel.assign(size_t(kParadeColumns) * kScopeSlots, 0);
+    counts.vectorscope.assign(size_t(kVectorSide) * kVectorSide, 0);
+    const std::vector<uint16_t> waveColumn = ColumnsOf(frame.width, kWaveformColumns);
+    const std::vector<uint16_t> paradeColumn = ColumnsOf(frame.width, kParadeColumns);
+    uint32_t* const wave = counts.waveform.data();
+    uint32_t* const red = counts.parade[0].data();
+    uint32_t* const green = counts.parade[1].data();
+    uint32_t* const blue = counts.parade[2].data();
+    uint32_t* const vector = counts.vectorscope.data();
+    for (int y = 0; y < frame.height; ++y) {
+        const PIXEL_YC* row = frame.Row(y);
+        for (int x = 0; x < frame.width; ++x) {
+            const PIXEL_YC p = row[x];
+            const std::array<int, 3> rgb = ScopeRgb(p);
+            ++wave[waveColumn[size_t(x)] * kScopeSlots + Slot(p.y)];
+            const int column = paradeColumn[size_t(x)] * kScopeSlots;
+            ++red[column + Slot(rgb[0])];
+            ++green[column + Slot(rgb[1])];
+            ++blue[column + Slot(rgb[2])];
+            ++vector[Bin(p.cr) * kVectorSide + Bin(p.cb)];
+        }
+    }
+    // Each histogram is its scope's columns summed: no second pass.
+    const auto sum = [](const std::vector<uint32_t>& columns, std::vector<uint64_t>& histogram) {
+        histogram.assign(kScopeSlots, 0);
+        for (size_t i = 0; i < columns.size(); ++i) histogram[i % kScopeSlots] += columns[i];
+    };
+    sum(counts.waveform, counts.histogram[0]);
+    for (int c = 0; c < 3; ++c) sum(counts.parade[size_t(c)], counts.histogram[size_t(c) + 1]);
+    return counts;
+}
+
+std::array<PIXEL_YC, 6> BarTargets(double level) {
+    static const double kBars[6][3] = {{1, 0, 0}, {1, 0, 1}, {0, 0, 1}, {0, 1, 1}, {0, 1, 0}, {1, 1, 0}};
+    std::array<PIXEL_YC, 6> targets;
+    for (size_t i = 0; i < 6; ++i) {
+        targets[i] = YcFromRgb(kBars[i][0] * level, kBars[i][1] * level, kBars[i][2] * level);
+    }
+    return targets;
+}
