@@ -285,7 +285,7 @@ struct PreviewServer::Impl {
                       result.filterMs, result.encodeMs);
         response.set_header("Server-Timing", timing);
         // The number the scopes and the probe know this picture by.
-        response.set_header("X-Kelo-Picture", std::to_string(shown.Add(result.frame)));
+        response.set_header("X-Kelo-Picture", std::to_string(shown.Add(result.frame, query.filtered)));
         response.set_header("X-Kelo-Size",
                             std::to_string(result.frame->width) + "x" + std::to_string(result.frame->height));
         response.set_content(result.png, "image/png");

@@ -10,17 +10,20 @@
 #include "host/scopes/scope_drawing.h"
 #include "host/scopes/scopes.h"
 
-uint64_t ShownPictures::Add(std::shared_ptr<const YcFrame> frame) {
+uint64_t ShownPictures::Add(std::shared_ptr<const YcFrame> frame, bool filtered) {
     std::lock_guard lock(mutex_);
-    kept_.emplace_back(++last_, std::move(frame));
-    while (kept_.size() > keep_) kept_.pop_front();
+    auto& kept = kept_[filtered ? 1 : 0];
+    kept.emplace_back(++last_, std::move(frame));
+    while (kept.size() > keep_) kept.pop_front();
     return last_;
 }
 
 std::shared_ptr<const YcFrame> ShownPictures::Find(uint64_t id) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [kept, frame] : kept_) {
-        if (kept == id) return frame;
+    for (const auto& view : kept_) {
+        for (const auto& [kept, frame] : view) {
+            if (kept == id) return frame;
+        }
     }
     return nullptr;
 }
@@ -92,7 +95,9 @@ Answer ScopesAnswer(const QueryParameters& parameters, const ShownPictures& pict
     char timing[96];
     std::snprintf(timing, sizeof timing, "count;dur=%.2f, draw;dur=%.2f, encode;dur=%.2f", countMs, drawMs,
                   MillisecondsSince(encodeStart));
-    answer.headers = {{"Server-Timing", timing}, {"X-Kelo-Scope-Panels", ScopePanelList()}};
+    answer.headers = {{"Server-Timing", timing},
+                      {"X-Kelo-Scope-Panels", ScopePanelList()},
+                      {"X-Kelo-Size", std::to_string(frame->width) + "x" + std::to_string(frame->height)}};
     return answer;
 }
 

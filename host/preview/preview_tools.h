@@ -18,12 +18,14 @@
 
 // The last pictures sent, by the number the page knows them by. A picture
 // is a YC frame at the size it went through the plug-in (a reduced one
-// while a track bar is dragged).
+// while a track bar is dragged). The newest `keep` of each view are kept,
+// since a picture before the filter stays on screen while many after it
+// come and go.
 class ShownPictures {
 public:
     ShownPictures(int fullWidth, int fullHeight, size_t keep = 8) : width_(fullWidth), height_(fullHeight), keep_(keep) {}
 
-    uint64_t Add(std::shared_ptr<const YcFrame> frame);
+    uint64_t Add(std::shared_ptr<const YcFrame> frame, bool filtered = true);
     // Null when it was never sent or is no longer kept.
     std::shared_ptr<const YcFrame> Find(uint64_t id) const;
     int width() const { return width_; }
@@ -34,7 +36,7 @@ private:
     const size_t keep_;
     mutable std::mutex mutex_;
     uint64_t last_ = 0;
-    std::deque<std::pair<uint64_t, std::shared_ptr<const YcFrame>>> kept_;
+    std::deque<std::pair<uint64_t, std::shared_ptr<const YcFrame>>> kept_[2];  // before, after
 };
 
 struct Answer {

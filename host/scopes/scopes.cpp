@@ -31,17 +31,11 @@ RgbWeights Weights() {
 
 const RgbWeights kWeights = Weights();
 
-inline int Slot(int level) {
-    const int x = level - kScopeLow;
-    if (x < 0) return 0;
-    if (x >= kScopeHigh - kScopeLow) return kScopeSlots - 1;
-    return ((x * kDivideBy20) >> 16) + 1;
-}
+// Without branches, so that a row's slots are computed as vectors: below
+// the range clamps to 0, the range itself to 1 .. 256, above it to 257.
+inline int Slot(int level) { return (std::clamp(level - kScopeLow + kLevelUnits, 0, kScopeHigh - kScopeLow + kLevelUnits) * kDivideBy20) >> 16; }
 
-inline int Bin(int chroma) {
-    const int x = std::clamp(chroma + kVectorRange, 0, 2 * kVectorRange - 1);
-    return (x * kDivideBy20) >> 16;
-}
+inline int Bin(int chroma) { return (std::clamp(chroma + kVectorRange, 0, 2 * kVectorRange - 1) * kDivideBy20) >> 16; }
 
 // Columns of a share of the width each, by pixel.
 std::vector<uint16_t> ColumnsOf(int width, int columns) {
@@ -77,18 +71,34 @@ ScopeCounts CountScopes(const YcFrame& frame) {
     uint32_t* const green = counts.parade[1].data();
     uint32_t* const blue = counts.parade[2].data();
     uint32_t* const vector = counts.vectorscope.data();
+    // A row's places first, in plain arithmetic; then the counting, which
+    // is all scattered increments.
+    const size_t width = size_t(frame.width);
+    std::vector<int32_t> places(width * 5);
+    int32_t* __restrict const waveAt = places.data();
+    int32_t* __restrict const redAt = waveAt + width;
+    int32_t* __restrict const greenAt = redAt + width;
+    int32_t* __restrict const blueAt = greenAt + width;
+    int32_t* __restrict const vectorAt = blueAt + width;
+    const uint16_t* __restrict const waveColumnOf = waveColumn.data();
+    const uint16_t* __restrict const paradeColumnOf = paradeColumn.data();
+    const RgbWeights w = kWeights;
     for (int y = 0; y < frame.height; ++y) {
-        const PIXEL_YC* row = frame.Row(y);
+        const PIXEL_YC* __restrict row = frame.Row(y);
         for (int x = 0; x < frame.width; ++x) {
-            const PIXEL_YC p = row[x];
-            const std::array<int, 3> rgb = ScopeRgb(p);
-            ++wave[waveColumn[size_t(x)] * kScopeSlots + Slot(p.y)];
-            const int column = paradeColumn[size_t(x)] * kScopeSlots;
-            ++red[column + Slot(rgb[0])];
-            ++green[column + Slot(rgb[1])];
-            ++blue[column + Slot(rgb[2])];
-            ++vector[Bin(p.cr) * kVectorSide + Bin(p.cb)];
+            const int luma = row[x].y, cb = row[x].cb, cr = row[x].cr;
+            const int column = paradeColumnOf[x] * kScopeSlots;
+            waveAt[x] = waveColumnOf[x] * kScopeSlots + Slot(luma);
+            redAt[x] = column + Slot(luma + ((cr * w.redFromCr + (1 << 13)) >> 14));
+            greenAt[x] = column + Slot(luma + ((cb * w.greenFromCb + cr * w.greenFromCr + (1 << 13)) >> 14));
+            blueAt[x] = column + Slot(luma + ((cb * w.blueFromCb + (1 << 13)) >> 14));
+            vectorAt[x] = Bin(cr) * kVectorSide + Bin(cb);
         }
+        for (size_t x = 0; x < width; ++x) ++wave[waveAt[x]];
+        for (size_t x = 0; x < width; ++x) ++red[redAt[x]];
+        for (size_t x = 0; x < width; ++x) ++green[greenAt[x]];
+        for (size_t x = 0; x < width; ++x) ++blue[blueAt[x]];
+        for (size_t x = 0; x < width; ++x) ++vector[vectorAt[x]];
     }
     // Each histogram is its scope's columns summed: no second pass.
     const auto sum = [](const std::vector<uint32_t>& columns, std::vector<uint64_t>& histogram) {

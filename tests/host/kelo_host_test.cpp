@@ -16,6 +16,7 @@
 #include "host/picture/png_io.h"
 #include "tests/host/stream_test_support.h"
 #include "host/picture/y4m.h"
+#include "host/scopes/scope_drawing.h"
 #ifdef KELO_HAVE_PREVIEW
 #include <httplib.h>
 #endif
@@ -106,7 +107,7 @@ private:
 };
 
 TEST_F(KeloHost, CorrectsTheChartAndWritesTheBeforeAndAfterPicture) {
-    ASSERT_EQ(Run("--set 'Y(offs)=100' --set 'Cb(offs)=-50' --compare cmp.png"), 0) << errors;
+    ASSERT_EQ(Run("--set 'Y(offs)=100' --set 'Cb(offs)=-50' --compare cmp.png --scopes scopes.png"), 0) << errors;
     const Picture chart = ReadPicture(Path("kelo-out.png"));
     ASSERT_EQ(chart.width, 1920);
     ASSERT_EQ(chart.height, 1080);
@@ -126,6 +127,13 @@ TEST_F(KeloHost, CorrectsTheChartAndWritesTheBeforeAndAfterPicture) {
     EXPECT_EQ(compare.samples8[before + 2], 128);
     EXPECT_EQ(compare.samples8[after + 0], 134);
     EXPECT_EQ(compare.samples8[after + 2], 128);
+
+    // The scopes: a row before, a row after; the offset moves the trace.
+    const Picture scopes = ReadPicture(Path("scopes.png"));
+    ASSERT_EQ(scopes.height, 2 * kScopeRowHeight);
+    ASSERT_EQ(scopes.width, ScopePanels()[3].x + ScopePanels()[3].width);
+    const size_t row = size_t(scopes.width) * kScopeRowHeight * 3;
+    EXPECT_FALSE(std::equal(scopes.samples8.begin(), scopes.samples8.begin() + row, scopes.samples8.begin() + row));
 }
 
 TEST_F(KeloHost, PipesY4mThroughUnchangedWhenTheFilterChangesNothing) {
@@ -359,6 +367,10 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         {"--probe", "--probe reads the plug-in's reports at its Windows imports"},
         {"--compare cmp.jpg", "cmp.jpg: the comparison's name must end in .png"},
         {"--compare ./x.png in.y4m x.png", "./x.png: --compare names the output file"},
+        {"--scopes s.jpg", "s.jpg: the scopes' name must end in .png"},
+        {"--scopes x.png in.y4m x.png", "x.png: --scopes names the output file"},
+        {"--scopes x.png --compare ./x.png", "x.png: --scopes and --compare name the same file"},
+        {"--preview --scopes x.png", "--preview shows its pictures in the browser: no OUTPUT, --compare or --scopes"},
     };
     WriteClip("in.y4m", 1);
     for (const auto& c : cases) {
@@ -513,6 +525,24 @@ TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
     EXPECT_EQ(firstPixel(client.Post("/api/picture?frame=2&token=" + token, "Y(offs)=100\n", "text/plain")), 9);
     EXPECT_EQ(firstPixel(httplib::Client("localhost", port).Get("/api/picture?frame=0&token=" + token)), 6);
     EXPECT_NE(client.Get("/api/settings.txt?token=" + token)->body.find("\nY(offs)=100\n"), std::string::npos);
+
+    // A reduced picture goes through the filter at its own size; the probe
+    // and the scopes answer for the pictures by their numbers, behind the
+    // same gate as the rest.
+    const auto reduced = client.Get("/api/picture?frame=2&width=11&token=" + token);
+    ASSERT_EQ(reduced->status, 200) << reduced->body;
+    EXPECT_EQ(reduced->get_header_value("X-Kelo-Size"), "11x6");
+    EXPECT_EQ(client.Get("/api/picture?width=0&token=" + token)->status, 400);
+    const auto full = client.Get("/api/picture?frame=2&token=" + token);
+    const std::string number = full->get_header_value("X-Kelo-Picture");
+    const auto probe = client.Get("/api/probe?x=0&y=0&after=" + number + "&token=" + token);
+    EXPECT_NE(probe->body.find("\"Y\":137,\"Cb\":0,\"Cr\":0,\"rgb\":[9,9,9],\"bits\":8"), std::string::npos)
+        << probe->body;
+    EXPECT_EQ(client.Get("/api/probe?x=0&y=0&after=" + number)->status, 403);
+    EXPECT_EQ(client.Get("/api/probe?x=33&y=0&after=" + number + "&token=" + token)->status, 400);
+    EXPECT_EQ(client.Get("/api/scopes?picture=" + number + "&token=" + token)->get_header_value("Content-Type"),
+              "image/png");
+    EXPECT_EQ(client.Get("/api/scopes?picture=" + number)->status, 403);
 
     kill(pid, SIGINT);
     int status = 0;

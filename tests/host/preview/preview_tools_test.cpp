@@ -19,7 +19,7 @@ TEST(PreviewTools, TheProbeReadsEachShownPictureAtTheSamePlaceOfTheFrame) {
     auto full = std::make_shared<YcFrame>(*Frame(8, 4, PIXEL_YC{2048, 0, 0}));
     full->Row(3)[6] = PIXEL_YC{4451, -100, 300};
     const uint64_t after = shown.Add(full);
-    const uint64_t before = shown.Add(Frame(4, 2, PIXEL_YC{4096, 0, 0}));
+    const uint64_t before = shown.Add(Frame(4, 2, PIXEL_YC{4096, 0, 0}), false);
     const YcConverter eightBit(PictureFormat{ColourModel::Rgb, Chroma::k444, 8, false});
     const Answer answer = ProbeAnswer(
         {{"token", "t"}, {"x", "6"}, {"y", "3"}, {"after", std::to_string(after)}, {"before", std::to_string(before)}},
@@ -57,9 +57,12 @@ TEST(PreviewTools, TheProbeReadsEachShownPictureAtTheSamePlaceOfTheFrame) {
         EXPECT_EQ(a.status, c.status) << c.reason;
         EXPECT_EQ(a.body.compare(0, c.reason.size(), c.reason), 0) << a.body;
     }
-    // Only the last two pictures are kept.
+    // Only the last two pictures of each view are kept.
     shown.Add(Frame(8, 4, PIXEL_YC{}));
-    EXPECT_EQ(ProbeAnswer({{"x", "1"}, {"y", "1"}, {"after", std::to_string(after)}}, shown, eightBit).status, 410);
+    shown.Add(Frame(8, 4, PIXEL_YC{}));
+    const QueryParameters both{{"x", "1"}, {"y", "1"}, {"after", std::to_string(after)}, {"before", std::to_string(before)}};
+    EXPECT_EQ(ProbeAnswer(both, shown, eightBit).body, "picture 1 is no longer kept; ask for a newer one\n");
+    EXPECT_EQ(ProbeAnswer({{"x", "1"}, {"y", "1"}, {"before", std::to_string(before)}}, shown, eightBit).status, 200);
 }
 
 TEST(PreviewTools, ScopesComeAsOnePictureWithThePanelsPlaces) {
