@@ -80,15 +80,25 @@ Answer NotKept(int64_t id) {
 }  // namespace
 
 Answer ScopesAnswer(const QueryParameters& parameters, const ShownPictures& pictures) {
+    // view=after|before names the row, as the page shows both in a split.
+    std::string title;
+    QueryParameters numbers = parameters;
+    if (const auto view = numbers.find("view"); view != numbers.end()) {
+        if (view->second != "after" && view->second != "before") {
+            return Refused(400, "view=" + view->second + ": expected after or before");
+        }
+        title = view->second == "after" ? "AFTER" : "BEFORE";
+        numbers.erase(view);
+    }
     std::map<std::string, int64_t> values;
-    if (auto refusal = ReadParameters(parameters, {{"picture", 1, INT64_MAX, true}}, values)) return *refusal;
+    if (auto refusal = ReadParameters(numbers, {{"picture", 1, INT64_MAX, true}}, values)) return *refusal;
     const std::shared_ptr<const YcFrame> frame = pictures.Find(uint64_t(values["picture"]));
     if (!frame) return NotKept(values["picture"]);
     const Clock::time_point start = Clock::now();
     const ScopeCounts counts = CountScopes(*frame);
     const double countMs = MillisecondsSince(start);
     const Clock::time_point drawStart = Clock::now();
-    const Picture drawn = DrawScopes({{"", &counts}});
+    const Picture drawn = DrawScopes({{title, &counts}});
     const double drawMs = MillisecondsSince(drawStart);
     const Clock::time_point encodeStart = Clock::now();
     Answer answer{200, "image/png", EncodePng(drawn), {}};

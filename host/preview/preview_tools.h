@@ -46,8 +46,8 @@ struct Answer {
     std::vector<std::pair<std::string, std::string>> headers;
 };
 
-// picture=N: one row of the scopes of that picture, as a PNG; the panels'
-// places in a header.
+// picture=N and view=after|before (the row's title): one row of the scopes
+// of that picture, as a PNG; the panels' places in a header.
 Answer ScopesAnswer(const QueryParameters& parameters, const ShownPictures& pictures);
 
 // x=X&y=Y on the full frame, with after=N and/or before=N: each picture's

@@ -274,7 +274,7 @@ const scopes = {
     this.busy = true;
     try {
       const started = performance.now();
-      const response = await fetch(api("api/scopes", { picture }));
+      const response = await fetch(api("api/scopes", { picture, view: row }));
       if (response.ok) {
         const blob = await response.blob();
         const panels = (response.headers.get("X-Kelo-Scope-Panels") || "").split(",")

@@ -78,6 +78,8 @@ TEST(PreviewTools, ScopesComeAsOnePictureWithThePanelsPlaces) {
     EXPECT_EQ(ScopesAnswer({{"picture", "0"}}, shown).status, 400);
     EXPECT_EQ(ScopesAnswer({}, shown).body, "the parameter \"picture\" is missing\n");
     EXPECT_EQ(ScopesAnswer({{"picture", "2"}}, shown).status, 410);
+    EXPECT_EQ(ScopesAnswer({{"picture", "1"}, {"view", "after"}}, shown).status, 200);
+    EXPECT_EQ(ScopesAnswer({{"picture", "1"}, {"view", "sideways"}}, shown).body, "view=sideways: expected after or before\n");
 }
 
 }  // namespace
