@@ -44,6 +44,24 @@ std::vector<uint16_t> ColumnsOf(int width, int columns) {
     return column;
 }
 
+// Where each pixel of a row is counted. The samples come one plane each and
+// nothing aliases, so that the compiler can work on vectors of pixels.
+void RowPlaces(int width, const int32_t* __restrict luma, const int32_t* __restrict cb,
+               const int32_t* __restrict cr, const uint16_t* __restrict waveColumn,
+               const uint16_t* __restrict paradeColumn, int32_t* __restrict waveAt, int32_t* __restrict redAt,
+               int32_t* __restrict greenAt, int32_t* __restrict blueAt, int32_t* __restrict vectorAt) {
+    const RgbWeights w = kWeights;
+    for (int x = 0; x < width; ++x) {
+        const int y = luma[x], b = cb[x], r = cr[x];
+        const int column = paradeColumn[x] * kScopeSlots;
+        waveAt[x] = waveColumn[x] * kScopeSlots + Slot(y);
+        redAt[x] = column + Slot(y + ((r * w.redFromCr + (1 << 13)) >> 14));
+        greenAt[x] = column + Slot(y + ((b * w.greenFromCb + r * w.greenFromCr + (1 << 13)) >> 14));
+        blueAt[x] = column + Slot(y + ((b * w.blueFromCb + (1 << 13)) >> 14));
+        vectorAt[x] = Bin(r) * kVectorSide + Bin(b);
+    }
+}
+
 }  // namespace
 
 int LevelSlot(int level) { return Slot(level); }
@@ -71,29 +89,25 @@ ScopeCounts CountScopes(const YcFrame& frame) {
     uint32_t* const green = counts.parade[1].data();
     uint32_t* const blue = counts.parade[2].data();
     uint32_t* const vector = counts.vectorscope.data();
-    // A row's places first, in plain arithmetic; then the counting, which
-    // is all scattered increments.
+    // A row's places first, in plain arithmetic on vectors; then the
+    // counting, which is all scattered increments.
     const size_t width = size_t(frame.width);
-    std::vector<int32_t> places(width * 5);
-    int32_t* __restrict const waveAt = places.data();
-    int32_t* __restrict const redAt = waveAt + width;
-    int32_t* __restrict const greenAt = redAt + width;
-    int32_t* __restrict const blueAt = greenAt + width;
-    int32_t* __restrict const vectorAt = blueAt + width;
-    const uint16_t* __restrict const waveColumnOf = waveColumn.data();
-    const uint16_t* __restrict const paradeColumnOf = paradeColumn.data();
-    const RgbWeights w = kWeights;
+    std::vector<int32_t> places(width * 8);  // five places, three samples
+    int32_t* const waveAt = places.data();
+    int32_t* const redAt = waveAt + width;
+    int32_t* const greenAt = redAt + width;
+    int32_t* const blueAt = greenAt + width;
+    int32_t* const vectorAt = blueAt + width;
+    int32_t* const samples = vectorAt + width;
     for (int y = 0; y < frame.height; ++y) {
-        const PIXEL_YC* __restrict row = frame.Row(y);
+        const PIXEL_YC* row = frame.Row(y);
         for (int x = 0; x < frame.width; ++x) {
-            const int luma = row[x].y, cb = row[x].cb, cr = row[x].cr;
-            const int column = paradeColumnOf[x] * kScopeSlots;
-            waveAt[x] = waveColumnOf[x] * kScopeSlots + Slot(luma);
-            redAt[x] = column + Slot(luma + ((cr * w.redFromCr + (1 << 13)) >> 14));
-            greenAt[x] = column + Slot(luma + ((cb * w.greenFromCb + cr * w.greenFromCr + (1 << 13)) >> 14));
-            blueAt[x] = column + Slot(luma + ((cb * w.blueFromCb + (1 << 13)) >> 14));
-            vectorAt[x] = Bin(cr) * kVectorSide + Bin(cb);
+            samples[x] = row[x].y;
+            samples[width + size_t(x)] = row[x].cb;
+            samples[2 * width + size_t(x)] = row[x].cr;
         }
+        RowPlaces(frame.width, samples, samples + width, samples + 2 * width, waveColumn.data(), paradeColumn.data(),
+                  waveAt, redAt, greenAt, blueAt, vectorAt);
         for (size_t x = 0; x < width; ++x) ++wave[waveAt[x]];
         for (size_t x = 0; x < width; ++x) ++red[redAt[x]];
         for (size_t x = 0; x < width; ++x) ++green[greenAt[x]];
