@@ -217,7 +217,7 @@ int Run(const Options& options) {
             throw UsageError(options.compare + ": the comparison's name must end in .png");
         }
     }
-    // --scopes (issue 18): checked and written like --compare.
+    // The scopes are checked and written like the comparison.
     if (!options.scopes.empty()) {
         RequirePng(options.scopes);
         if (KindByExtension(options.scopes) != FileKind::kPng) {
