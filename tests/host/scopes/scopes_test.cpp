@@ -118,6 +118,9 @@ TEST(Scopes, TheChartsColourBarsLandOnTheVectorscopeTargets) {
     // Chroma beyond the square piles on its edge.
     const YcFrame beyond = FrameOf(1, 1, [](int, int) { return PIXEL_YC{2048, 3000, -3000}; });
     EXPECT_EQ(CountScopes(beyond).vectorscope[size_t(0) * kVectorSide + kVectorSide - 1], 1u);
+    // A flat frame puts more pixels in one bin than a 16-bit counter holds.
+    const YcFrame flat = FrameOf(2000, 40, [](int, int) { return PIXEL_YC{1000, 300, -200}; });
+    EXPECT_EQ(CountScopes(flat).vectorscope[size_t(VectorBin(-200)) * kVectorSide + size_t(VectorBin(300))], 80000u);
 }
 
 TEST(Scopes, TheParadeUsesTheHostsOwnConversion) {
