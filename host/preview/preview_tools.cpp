@@ -101,7 +101,7 @@ Answer ScopesAnswer(const QueryParameters& parameters, const ShownPictures& pict
     const Picture drawn = DrawScopes({{title, &counts}});
     const double drawMs = MillisecondsSince(drawStart);
     const Clock::time_point encodeStart = Clock::now();
-    Answer answer{200, "image/png", EncodePng(drawn), {}};
+    Answer answer{200, "image/png", EncodePng(drawn, PngPacking::kStored), {}};
     char timing[96];
     std::snprintf(timing, sizeof timing, "count;dur=%.2f, draw;dur=%.2f, encode;dur=%.2f", countMs, drawMs,
                   MillisecondsSince(encodeStart));

@@ -16,7 +16,7 @@ let busy = false, stale = false;
 let firstUnshownChange = null;
 let beforeFrame = -1;
 let dragging = false;        // the last change came from a slider being dragged
-let fullOwed = false;        // a reduced picture is on screen
+let fullOwed = false;        // the full picture is owed: a reduced one is on screen, or was passed over
 let lastDragMove = null;     // when a slider last moved
 let settleTimer = null;
 const kSettleMs = 100;       // a slider held this long after its picture has stopped
@@ -200,6 +200,13 @@ async function refresh() {
       const serverTiming = Object.fromEntries((response.headers.get("Server-Timing") || "").split(",")
         .map((entry) => entry.trim().split(";dur=")).filter((pair) => pair.length === 2));
       const blob = await response.blob();
+      if (width > 0 && !dragging && !stale && changed.size === 0) {
+        // Let go while this reduced picture was made: the full picture is
+        // asked for at once, and this one is neither shown nor scoped.
+        firstUnshownChange ??= covers;
+        fullOwed = true;
+        return;
+      }
       await showPicture($("after"), blob);
       await new Promise(requestAnimationFrame);
       const now = performance.now();
@@ -235,11 +242,12 @@ async function refresh() {
     busy = false;
     if (stale || changed.size) {
       refresh();
+    } else if (fullOwed && !dragging) {
+      refresh();
     } else if (fullOwed) {
       // The full picture follows once the slider is let go, or has not
       // moved since the last picture for a moment.
-      const wait = dragging ? kSettleMs : 0;
-      settleTimer = setTimeout(() => { dragging = false; refresh(); }, wait);
+      settleTimer = setTimeout(() => { dragging = false; refresh(); }, kSettleMs);
     }
   }
 }
