@@ -9,7 +9,11 @@
 // frame; memcpy of the frame's texels is the floor. Measured on
 // lavapipe (2 shared cores): the passes take about 80% of a kelo.fx frame
 // and 1.75 times the identity's, the fixed cost under 1%. On a shared
-// machine interleave repetitions and read the medians:
+// machine interleave repetitions and read the medians. Beside FilterProc:
+// the same frame alternating with one of half its size, which makes the
+// plug-in rebuild its frame resources every frame (the preview's drag and
+// its full picture after it), and kelo-host's scopes of a 1920 x 1080 frame,
+// counted and drawn, which the preview adds to each picture:
 //   build/linux/bin/kelo_filter_bench --benchmark_repetitions=5
 //     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
@@ -23,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "host/scopes/scope_drawing.h"
+#include "host/scopes/scopes.h"
 #include "plugin/plugin.h"
 #include "renderer/renderer.h"
 #include "tests/effects/identity_effect.h"
@@ -67,8 +73,8 @@ public:
                           int16_t(int(i % 3989) - 1994)};
         }
         info_.ycp_edit = pixels_.data();
-        info_.w = info_.max_w = width;
-        info_.h = info_.max_h = height;
+        info_.w = info_.max_w = width_ = width;
+        info_.h = info_.max_h = height_ = height;
         info_.frame_n = 1;
         g_lastWidth = 0;  // a new size for the frame driver: it builds
         ready_ = FilterInit(&filter_) != FALSE && FilterProc(&filter_, &info_) != FALSE;
@@ -81,6 +87,12 @@ public:
     }
 
     bool ready() const { return ready_; }
+    // The next frame at half the size, or back at the whole.
+    void ChangeSize() {
+        const bool whole = info_.w == width_;
+        info_.w = info_.max_w = whole ? width_ / 2 : width_;
+        info_.h = info_.max_h = whole ? height_ / 2 : height_;
+    }
     bool Run(Stage stage) {
         switch (stage) {
             case kFilterProc:
@@ -103,6 +115,7 @@ private:
     FILTER filter_{};
     FILTER_PROC_INFO info_{};
     std::vector<PIXEL_YC> pixels_;
+    int32_t width_ = 0, height_ = 0;
     bool ready_ = false;
 };
 
@@ -130,6 +143,44 @@ void BM_FilterFrame(benchmark::State& state) {
                    (half ? " F16" : " F32") + (full ? " 1920x1080" : " 1x1"));
 }
 
+// FilterProc at 1920 x 1080 and 960 x 540 in turn: each frame a rebuild.
+void BM_FilterFrameChangingSize(benchmark::State& state) {
+    Session session(kKelo, false, 1920, 1080);
+    if (!session.ready()) {
+        state.SkipWithError("no Vulkan device, or the effect did not load");
+        return;
+    }
+    for (auto _ : state) {
+        session.ChangeSize();
+        if (!session.Run(kFilterProc)) {
+            state.SkipWithError("FilterProc failed");
+            break;
+        }
+    }
+    state.SetLabel("FilterProc kelo.fx F32 1920x1080 and 960x540 in turn, rebuilt every frame");
+}
+
+// The scopes of a 1920 x 1080 frame of every kind of value: counted
+// (range 0) or counted and drawn (1).
+void BM_Scopes(benchmark::State& state) {
+    YcFrame frame;
+    frame.Resize(1920, 1080, 1984);
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x) {
+            const int i = y * frame.width + x;
+            frame.Row(y)[x] = {int16_t(i % 4601 - 300), int16_t(i % 4001 - 2000), int16_t(i % 3989 - 1994)};
+        }
+    for (auto _ : state) {
+        const ScopeCounts counts = CountScopes(frame);
+        if (state.range(0)) {
+            const Picture drawn = DrawScopes({{"", &counts}});
+            benchmark::DoNotOptimize(drawn.samples8.data());
+        }
+        benchmark::DoNotOptimize(counts.waveform.data());
+    }
+    state.SetLabel(state.range(0) ? "scopes counted and drawn 1920x1080" : "scopes counted 1920x1080");
+}
+
 void BM_MemcpyTexels(benchmark::State& state) {
     const size_t bytes = size_t{1920} * 1080 * (state.range(0) ? 8 : 16);
     std::vector<char> source(bytes, 1), target(bytes);
@@ -153,5 +204,10 @@ BENCHMARK(BM_FilterFrame)
     ->ArgsProduct({{kUpload, kPasses, kDownload}, {kKelo, kIdentityEffect}, {0, 1}, {1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+BENCHMARK(BM_FilterFrame)->Args({kFilterProc, kKelo, 0, 1})->Name("BM_FilterFrameSteady")
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FilterFrameChangingSize)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Scopes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

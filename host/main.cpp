@@ -32,6 +32,7 @@ FileRequest FilesOf(const Options& options) {
                          options.cube.empty();
     request.output = options.output;
     request.compare = options.compare;
+    request.scopes = options.scopes;
     request.saveSettings = options.saveSettings;
     request.cube = options.cube;
     return request;

@@ -29,6 +29,8 @@ const char kUsage[] =
     "  --probe              Windows build: one padded frame through the plug-in, run in the current\n"
     "                       directory; prints its results, reports and changes as a record\n"
     "  --compare FILE.png   write the first frame before and after, side by side\n"
+    "  --scopes FILE.png    write the scopes of the first frame before and after (waveform,\n"
+    "                       R'G'B' parade, vectorscope, histograms) on the YC scale\n"
     "  --max-w N            the row length of the host's frame buffer (default: width + 64)\n"
     "  --frames FIRST:COUNT only COUNT frames of a Y4M input from frame FIRST (from 0), fewer where\n"
     "                       it ends; its output is a Y4M of those frames\n"
@@ -57,7 +59,7 @@ bool ParseCount(const std::string& text, int minimum, int& number) {
 
 // The options that take one value (--set and --settings add up instead).
 const std::set<std::string> kSingleValued = {"--plugin", "--save-settings", "--cube", "--cube-size", "--port",
-                                             "--compare", "--max-w", "--frames", "--jobs"};
+                                             "--compare", "--scopes", "--max-w", "--frames", "--jobs"};
 
 }  // namespace
 
@@ -129,6 +131,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         else if (argument == "--cube-size") options.cubeSize = takeInteger(2, kMaxCubeSize, "a size");
         else if (argument == "--port") options.port = takeInteger(1, 65535, "a port");
         else if (argument == "--compare") options.compare = takeValue();
+        else if (argument == "--scopes") options.scopes = takeValue();
         else if (argument == "--max-w") {
             options.maxWidth = takeInteger(1, kMaxRowLength, "a row length");
         } else if (argument == "--frames") {
@@ -168,11 +171,14 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     if (writesNoFrames && options.preview) {
         throw UsageError("--preview saves from its page; drop --cube and --save-settings");
     }
-    if (writesNoFrames && (!positional.empty() || !options.compare.empty() || options.maxWidth)) {
-        const std::string extra =
-            !positional.empty() ? positional[0] : !options.compare.empty() ? "--compare" : "--max-w";
+    if (writesNoFrames && (!positional.empty() || !options.compare.empty() || !options.scopes.empty() ||
+                           options.maxWidth)) {
+        const std::string extra = !positional.empty()         ? positional[0]
+                                  : !options.compare.empty() ? "--compare"
+                                  : !options.scopes.empty()  ? "--scopes"
+                                                             : "--max-w";
         throw UsageError("--cube and --save-settings write no frames: drop " + extra +
-                         " (no INPUT, OUTPUT, --compare or --max-w with them)");
+                         " (no INPUT, OUTPUT, --compare, --scopes or --max-w with them)");
     }
     if (options.frameCount && (writesNoFrames || options.preview)) {
         throw UsageError("--frames chooses frames to write: not with --preview, --cube or --save-settings");
@@ -181,8 +187,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         throw UsageError(
             "--jobs runs frames through several plug-ins: the preview, --cube and --save-settings use one");
     }
-    if (options.preview && (positional.size() > 1 || !options.compare.empty())) {
-        throw UsageError("--preview shows its pictures in the browser: no OUTPUT or --compare with it");
+    if (options.preview && (positional.size() > 1 || !options.compare.empty() || !options.scopes.empty())) {
+        throw UsageError("--preview shows its pictures in the browser: no OUTPUT, --compare or --scopes with it");
     }
     if (options.probe && options.maxWidth && options.maxWidth < kProbeWidth) {
         throw UsageError("--max-w " + std::to_string(options.maxWidth) + " is shorter than the probe frame's width " +

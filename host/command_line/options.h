@@ -25,6 +25,7 @@ struct Options {
     bool preview = false;
     int port = 0;                            // 0: a free one
     std::string compare;                // empty: no before/after picture
+    std::string scopes;                 // empty: no scopes picture
     int maxWidth = 0;                   // 0: the picture's width + 64
     int firstFrame = 0;                 // --frames FIRST:COUNT
     int frameCount = 0;                 // 0: every frame

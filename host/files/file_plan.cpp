@@ -80,6 +80,7 @@ const char* OptionOf(WriteKind kind) {
     switch (kind) {
         case WriteKind::kFrames: return "OUTPUT";
         case WriteKind::kComparison: return "--compare";
+        case WriteKind::kScopes: return "--scopes";
         case WriteKind::kSettings: return "--save-settings";
         case WriteKind::kCube: return "--cube";
     }
@@ -118,6 +119,12 @@ void CheckNames(const FileRequest& request) {
         RequirePng(request.compare);
         if (KindByExtension(request.compare) != FileKind::kPng) {
             throw FileNameError(request.compare + ": the comparison's name must end in .png");
+        }
+    }
+    if (!request.scopes.empty()) {
+        RequirePng(request.scopes);
+        if (KindByExtension(request.scopes) != FileKind::kPng) {
+            throw FileNameError(request.scopes + ": the scopes' name must end in .png");
         }
     }
     if (!request.output.empty() && request.output != "-" && !KindByExtension(request.output)) {
@@ -168,6 +175,7 @@ FilePlan PlanFiles(const FileRequest& request) {
     std::vector<PlannedWrite> writes;
     if (!request.saveSettings.empty()) writes.push_back({WriteKind::kSettings, Planned(request.saveSettings)});
     if (!request.cube.empty()) writes.push_back({WriteKind::kCube, Planned(request.cube)});
+    if (request.runsFrames && !request.scopes.empty()) writes.push_back({WriteKind::kScopes, Planned(request.scopes)});
     if (request.runsFrames && !request.compare.empty()) {
         writes.push_back({WriteKind::kComparison, Planned(request.compare)});
     }

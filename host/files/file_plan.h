@@ -34,6 +34,7 @@ struct FileRequest {
     bool runsFrames = false;
     std::string output;  // "": the default for the input's kind; "-": standard output
     std::string compare;
+    std::string scopes;
     std::string saveSettings;
     std::string cube;
 };
@@ -42,6 +43,7 @@ struct FileRequest {
 enum class WriteKind {
     kFrames,      // OUTPUT: a PNG picture or a Y4M stream
     kComparison,  // --compare: a PNG picture
+    kScopes,      // --scopes: a PNG picture
     kSettings,    // --save-settings: a settings file
     kCube,        // --cube: a .cube text
 };

@@ -11,6 +11,7 @@
 #include "host/frame_loop/frame_files.h"
 #include "host/frame_loop/pipeline.h"
 #include "host/frame_loop/workers.h"
+#include "host/scopes/scope_drawing.h"
 #include "plugin/version.h"
 
 #ifdef _WIN32
@@ -125,7 +126,7 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
     const double startUp = SecondsSince(started);
     Progress progress(!options.quiet);
     // Replaces its target only with the run's success, like the output.
-    std::optional<OutputFile> comparison;
+    std::optional<OutputFile> comparison, scopes;
     PipelineSettings pipeline;
     pipeline.rowLength = rowLength;
     // A PNG holds one picture.
@@ -135,6 +136,14 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
         pipeline.firstFrameFiltered = [&comparison, compare](const YcFrame& before, const YcFrame& after) {
             comparison.emplace(compare->file.name, compare->file.path);
             WriteComparison(*comparison, before, after);
+        };
+    }
+    if (const PlannedWrite* written = plan.Write(WriteKind::kScopes)) {
+        const auto compareToo = std::move(pipeline.firstFrameFiltered);
+        pipeline.firstFrameFiltered = [&scopes, written, compareToo](const YcFrame& before, const YcFrame& after) {
+            if (compareToo) compareToo(before, after);
+            scopes.emplace(written->file.name, written->file.path);
+            WriteScopes(*scopes, before, after);
         };
     }
     pipeline.frameWritten = [&](int done) { progress.FrameDone(done, source.frameCount()); };
@@ -166,6 +175,7 @@ int RunFrames(const Options& options, const FilePlan& plan, const PluginLibrary&
         }
         sink.Finish();
         if (comparison) comparison->Commit();
+        if (scopes) scopes->Commit();
     } catch (...) {
         const int status = ReportFailure();
         StopSink(sink);

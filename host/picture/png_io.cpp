@@ -3,6 +3,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -126,15 +127,16 @@ bool Decode(png_structp png, png_infop info, Picture* picture) {
                           : ReadRows(png, picture->samples8, rowSamples, height, passes);
 }
 
-bool Encode(png_structp png, png_infop info, const Picture* picture, png_bytep* rows, bool quick) {
+bool Encode(png_structp png, png_infop info, const Picture* picture, png_bytep* rows, PngPacking packing) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_IHDR(png, info, uint32_t(picture->width), uint32_t(picture->height), picture->format.depth,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // Fast compression: the host's output is a working file, not an archive.
-    png_set_compression_level(png, quick ? 1 : 2);
+    png_set_compression_level(png, packing == PngPacking::kSmall ? 2 : packing == PngPacking::kQuick ? 1 : 0);
     // libpng otherwise tries all five row filters on every row, which costs
     // more than the whole compression at level 1.
-    if (quick) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    if (packing == PngPacking::kQuick) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    if (packing == PngPacking::kStored) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(png, info);
     if (picture->format.depth == 16) png_set_swap(png);
     png_write_image(png, rows);
@@ -172,7 +174,7 @@ Picture ReadPng(ByteInput& input) {
     return picture;
 }
 
-void WritePng(ByteOutput& output, const Picture& picture, bool quick) {
+void WritePng(ByteOutput& output, const Picture& picture, PngPacking packing) {
     std::vector<png_bytep> rows(size_t(picture.height));
     const size_t rowSamples = size_t(picture.width) * 3;
     for (size_t y = 0; y < rows.size(); ++y) {
@@ -189,8 +191,27 @@ void WritePng(ByteOutput& output, const Picture& picture, bool quick) {
         throw IoError(output.name() + ": out of memory");
     }
     png_set_write_fn(png, &context, WriteToOutput, FlushOutput);
-    bool ok = Encode(png, info, &picture, rows.data(), quick);
+    bool ok = Encode(png, info, &picture, rows.data(), packing);
     png_destroy_write_struct(&png, &info);
     if (!ok && context.stoppedBy) throw Stopped(context.stoppedBy);
     if (!ok) throw IoError(context.namesFile ? context.message : output.name() + ": " + context.message);
+}
+
+std::string EncodePng(const Picture& picture, PngPacking packing) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* memory = open_memstream(&buffer, &size);
+    if (!memory) throw IoError("a picture in memory: out of memory");
+    try {
+        ByteOutput output(memory, "a picture in memory");
+        WritePng(output, picture, packing);
+    } catch (...) {
+        std::fclose(memory);
+        std::free(buffer);
+        throw;
+    }
+    std::fclose(memory);
+    std::string png(buffer, size);
+    std::free(buffer);
+    return png;
 }

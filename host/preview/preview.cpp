@@ -18,6 +18,7 @@
 #include "host/frame_loop/frame_files.h"
 #include "host/frame_loop/stage_times.h"
 #include "host/picture/png_io.h"
+#include "host/picture/scale_down.h"
 #include "host/picture/test_chart.h"
 #include "host/picture/y4m_index.h"
 #include "host/picture/yc_convert.h"
@@ -89,25 +90,6 @@ private:
     YcFrame png_, frame_;
 };
 
-std::string EncodePng(const Picture& picture) {
-    char* buffer = nullptr;
-    size_t size = 0;
-    std::FILE* memory = open_memstream(&buffer, &size);
-    if (!memory) throw IoError("the preview picture: out of memory");
-    try {
-        ByteOutput output(memory, "the preview picture");
-        WritePng(output, picture, true);
-    } catch (...) {
-        std::fclose(memory);
-        std::free(buffer);
-        throw;
-    }
-    std::fclose(memory);
-    std::string png(buffer, size);
-    std::free(buffer);
-    return png;
-}
-
 }  // namespace
 
 int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, const FilterDescription& description,
@@ -127,13 +109,13 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
     }
     // As kelo-host writes the frame as a PNG picture: 16 bits only for a
     // deeper source.
-    const YcConverter toPicture(
-        PictureFormat{ColourModel::Rgb, Chroma::k444, frames.format().depth > 8 ? 16 : 8, false});
+    const int outputDepth = frames.format().depth > 8 ? 16 : 8;
+    const YcConverter toPicture(PictureFormat{ColourModel::Rgb, Chroma::k444, outputDepth, false});
 
     RenderMailbox mailbox;
     const std::string token = NewToken();
     PreviewServer server(PreviewInfo{description, request.inputName, request.pluginArgument, frames.count(),
-                                     frames.width(), frames.height()},
+                                     frames.width(), frames.height(), outputDepth},
                          settings, mailbox, token);
     const int port = server.Bind(request.port);
 
@@ -151,7 +133,7 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
     }
     std::thread serving([&] { server.Serve(); });
 
-    YcFrame frame, temp;
+    YcFrame temp;
     Picture picture;
     RenderJob job;
     // Ctrl-C or SIGTERM (the handlers kelo-host installs) end the preview.
@@ -159,20 +141,35 @@ int RunPreview(const PreviewRequest& request, const FILTER_DLL& descriptor, cons
         if (!mailbox.Take(job, std::chrono::milliseconds(100))) continue;
         RenderResult result;
         try {
-            frame = frames.Frame(job.frame, rowLength);
-            if (temp.pixels.size() != frame.pixels.size()) temp.Resize(frame.width, frame.height, frame.pitch);
+            // Each picture is a frame of its own: the scopes and the probe
+            // read it while the next one is made.
+            auto frame = std::make_shared<YcFrame>();
+            const Clock::time_point reduceStart = Clock::now();
+            const YcFrame& incoming = frames.Frame(job.frame, rowLength);
+            if (job.width > 0 && job.width < incoming.width) {
+                // While a track bar is dragged: the plug-in sees a frame of
+                // this size, as it would a smaller project's.
+                ScaleDown(incoming, job.width, kRowPadding, *frame);
+            } else {
+                *frame = incoming;
+            }
+            result.reduceMs = 1000 * SecondsSince(reduceStart);
+            if (temp.width != frame->width || temp.height != frame->height || temp.pitch != frame->pitch) {
+                temp.Resize(frame->width, frame->height, frame->pitch);
+            }
             result.ok = true;
             const Clock::time_point start = Clock::now();
             if (job.filtered) {
                 filter.Change(job.settings);
-                result.ok = filter.Process(frame, temp, job.frame, frames.count());
+                result.ok = filter.Process(*frame, temp, job.frame, frames.count());
             }
             result.filterMs = 1000 * SecondsSince(start);
             if (result.ok) {
                 const Clock::time_point encodeStart = Clock::now();
-                toPicture.FromYc(frame, picture);
+                toPicture.FromYc(*frame, picture);
                 result.png = EncodePng(picture);
                 result.encodeMs = 1000 * SecondsSince(encodeStart);
+                result.frame = std::move(frame);
             } else {
                 result.error = "the plug-in's FilterProc failed on frame " + std::to_string(job.frame);
                 std::fprintf(stderr, "kelo-host: %s\n", result.error.c_str());

@@ -9,6 +9,7 @@
 #include "host/files/byte_stream.h"
 #include "host/files/utf8_path.h"
 #include "host/preview/preview_page.h"
+#include "host/preview/preview_tools.h"
 
 RenderMailbox::Outcome RenderMailbox::Submit(RenderJob job, RenderResult& result) {
     std::unique_lock lock(mutex_);
@@ -113,6 +114,13 @@ std::optional<Refusal> ParsePictureQuery(const QueryParameters& parameters, int 
                 return Refusal{400, "view=" + value + ": expected after or before"};
             }
             query.filtered = value == "after";
+        } else if (name == "width") {
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), query.width);
+            if (value.empty() || ec != std::errc() || end != value.data() + value.size() || query.width < 1 ||
+                query.width > kMaxPictureSide) {
+                return Refusal{400, "width=" + value + ": expected a width from 1 to " +
+                                        std::to_string(kMaxPictureSide)};
+            }
         } else if (name == "download") {
             if (value != "1") return Refusal{400, "download=" + value + ": expected 1"};
             query.download = true;
@@ -212,6 +220,10 @@ HttpResponse Refused(const Refusal& refusal) {
     return HttpResponse{refusal.status, "text/plain; charset=utf-8", refusal.reason + "\n", {}};
 }
 
+HttpResponse Sent(const Answer& answer) {
+    return HttpResponse{answer.status, answer.contentType, answer.body, {answer.headers.begin(), answer.headers.end()}};
+}
+
 HttpResponse Json(std::string json) { return HttpResponse{200, "application/json", std::move(json), {}}; }
 
 const HttpHeaders kCommonHeaders = {
@@ -235,6 +247,9 @@ struct PreviewServer::Impl {
     // has passed the gate in Handle.
     using Endpoint = std::function<HttpResponse(const HttpRequest&)>;
     std::map<std::string, std::map<std::string, Endpoint>> endpoints;  // by path, then method
+    // The pictures the scopes and the probe are asked of, by number.
+    ShownPictures shown;
+    const YcConverter output;
     HttpServer server;
 
     Impl(PreviewInfo i, FilterSettings s, RenderMailbox& m, std::string t)
@@ -242,6 +257,8 @@ struct PreviewServer::Impl {
           mailbox(m),
           token(std::move(t)),
           settings(std::move(s)),
+          shown(info.width, info.height),
+          output(PictureFormat{ColourModel::Rgb, Chroma::k444, info.outputDepth, false}),
           server([this](const HttpRequest& request) { return Handle(request); }, kCommonHeaders, kMaxPayload) {}
 
     void Add(const std::string& method, const std::string& path, Endpoint endpoint) {
@@ -304,6 +321,7 @@ struct PreviewServer::Impl {
         }
         job.frame = query.frame;
         job.filtered = query.filtered;
+        job.width = query.width < info.width && !query.download ? query.width : 0;
         RenderResult result;
         switch (mailbox.Submit(std::move(job), result)) {
         case RenderMailbox::Outcome::kSuperseded: return Refused({503, "a newer picture was asked for"});
@@ -317,9 +335,14 @@ struct PreviewServer::Impl {
                                                                      (query.filtered ? "" : "-before") + ".png\"");
         }
         // Where a picture's time went, for the page's status line.
-        char timing[96];
-        std::snprintf(timing, sizeof timing, "filter;dur=%.1f, encode;dur=%.1f", result.filterMs, result.encodeMs);
+        char timing[128];
+        std::snprintf(timing, sizeof timing, "reduce;dur=%.1f, filter;dur=%.1f, encode;dur=%.1f", result.reduceMs,
+                      result.filterMs, result.encodeMs);
         response.headers.emplace_back("Server-Timing", timing);
+        // The number the scopes and the probe know this picture by.
+        response.headers.emplace_back("X-Kelo-Picture", std::to_string(shown.Add(result.frame, query.filtered)));
+        response.headers.emplace_back("X-Kelo-Size", std::to_string(result.frame->width) + "x" +
+                                                         std::to_string(result.frame->height));
         response.body = std::move(result.png);
         return response;
     }
@@ -350,6 +373,9 @@ struct PreviewServer::Impl {
                                 {{"Content-Disposition", "attachment; filename=\"kelo-settings.txt\""}}};
         });
         Add("GET", "/api/picture", [this](const HttpRequest& request) { return Picture(request); });
+        Add("GET", "/api/scopes", [this](const HttpRequest& request) { return Sent(ScopesAnswer(request.query, shown)); });
+        Add("GET", "/api/probe",
+            [this](const HttpRequest& request) { return Sent(ProbeAnswer(request.query, shown, output)); });
         // A change and the picture that shows it in one round trip, for the
         // page's sliders.
         Add("POST", "/api/picture", [this](const HttpRequest& request) {

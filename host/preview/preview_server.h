@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "host/filter/filter_plugin.h"
+#include "host/picture/picture.h"
 #include "host/preview/http_server.h"
 
 // One picture wanted of the main thread.
@@ -22,13 +23,15 @@ struct RenderJob {
     FilterSettings settings;
     int frame = 0;
     bool filtered = true;  // false: the frame as it comes in
+    int width = 0;         // less than the frame's: a reduced picture this wide
 };
 
 struct RenderResult {
     bool ok = false;
     std::string png;    // when ok
     std::string error;  // otherwise
-    double filterMs = 0, encodeMs = 0;
+    std::shared_ptr<const YcFrame> frame;  // the picture on the YC scale, when ok
+    double reduceMs = 0, filterMs = 0, encodeMs = 0;
 };
 
 // One slot: a job not yet taken is replaced by a newer one, so a dragged
@@ -63,6 +66,7 @@ struct PreviewInfo {
     std::string pluginArgument;  // empty: the default plug-in
     int frames = 1;
     int width = 0, height = 0;
+    int outputDepth = 8;  // of the pictures' R'G'B' codes
 };
 
 // 32 hexadecimal digits from the system's random source.
@@ -83,9 +87,11 @@ struct PictureQuery {
     int frame = 0;
     bool filtered = true;
     bool download = false;
+    int width = 0;  // 0: the full frame
 };
-// frame=N (0 .. frames - 1), view=after|before, download=1; anything else
-// is refused with 400.
+// frame=N (0 .. frames - 1), view=after|before, download=1, width=W (a
+// reduced picture, 1 .. 16384; the full one from the frame's width up);
+// anything else is refused with 400.
 std::optional<Refusal> ParsePictureQuery(const QueryParameters& parameters, int frames, PictureQuery& query);
 
 // The page's view of the filter and the shared settings.

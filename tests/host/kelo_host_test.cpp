@@ -12,12 +12,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "host/files/byte_stream.h"
 #include "host/picture/png_io.h"
 #include "host/picture/y4m.h"
+#include "host/scopes/scope_drawing.h"
 #include "tests/host/stream_test_support.h"
 #ifdef KELO_HAVE_PREVIEW
 #define BOOST_BEAST_USE_STD_STRING_VIEW
@@ -173,7 +175,7 @@ private:
 };
 
 TEST_F(KeloHost, CorrectsTheChartAndWritesTheBeforeAndAfterPicture) {
-    ASSERT_EQ(Run("--set 'Y(offs)=100' --set 'Cb(offs)=-50' --compare cmp.png"), 0) << errors;
+    ASSERT_EQ(Run("--set 'Y(offs)=100' --set 'Cb(offs)=-50' --compare cmp.png --scopes scopes.png"), 0) << errors;
     const Picture chart = ReadPicture(Path("kelo-out.png"));
     ASSERT_EQ(chart.width, 1920);
     ASSERT_EQ(chart.height, 1080);
@@ -193,6 +195,13 @@ TEST_F(KeloHost, CorrectsTheChartAndWritesTheBeforeAndAfterPicture) {
     EXPECT_EQ(compare.samples8[before + 2], 128);
     EXPECT_EQ(compare.samples8[after + 0], 134);
     EXPECT_EQ(compare.samples8[after + 2], 128);
+
+    // The scopes: a row before, a row after; the offset moves the trace.
+    const Picture scopes = ReadPicture(Path("scopes.png"));
+    ASSERT_EQ(scopes.height, 2 * kScopeRowHeight);
+    ASSERT_EQ(scopes.width, ScopePanels()[3].x + ScopePanels()[3].width);
+    const size_t row = size_t(scopes.width) * kScopeRowHeight * 3;
+    EXPECT_FALSE(std::equal(scopes.samples8.begin(), scopes.samples8.begin() + row, scopes.samples8.begin() + row));
 }
 
 TEST_F(KeloHost, PipesY4mThroughUnchangedWhenTheFilterChangesNothing) {
@@ -569,6 +578,10 @@ TEST_F(KeloHost, RefusesBadRequestsWithStatus1BeforeStartingTheFilter) {
         {"--compare a.png --compare b.png in.y4m", "--compare is given twice; it takes one value"},
         {"--cube a.cube --max-w 100", "--cube and --save-settings write no frames: drop --max-w"},
         {"--describe in.y4m", "--describe takes only --plugin: drop in.y4m"},
+        {"--scopes s.jpg", "s.jpg: the scopes' name must end in .png"},
+        {"--scopes x.png in.y4m x.png", "x.png: --scopes names the output file"},
+        {"--scopes x.png --compare ./x.png", "x.png: --scopes and --compare name the same file"},
+        {"--preview --scopes x.png", "--preview shows its pictures in the browser: no OUTPUT, --compare or --scopes"},
     };
     WriteClip("in.y4m", 1);
     for (const auto& c : cases) {
@@ -697,6 +710,7 @@ TEST_F(KeloHost, WritesTheCorrectionAsACubeLutThroughThePlugin) {
 struct HttpAnswer {
     int status = 0;
     std::string body;
+    std::map<std::string, std::string> headers;
 };
 
 // One request on a connection of its own, as a browser's tab would send it.
@@ -714,7 +728,9 @@ HttpAnswer Ask(int port, const std::string& host, const std::string& target, con
     boost::beast::flat_buffer buffer;
     http::response<http::string_body> response;
     http::read(socket, buffer, response);
-    return {int(response.result_int()), response.body()};
+    HttpAnswer answer{int(response.result_int()), response.body(), {}};
+    for (const auto& field : response) answer.headers[std::string(field.name_string())] = std::string(field.value());
+    return answer;
 }
 
 TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
@@ -778,6 +794,23 @@ TEST_F(KeloHost, PreviewServesTheFramesOfAY4mWithSharedSettingsUntilCtrlC) {
     EXPECT_EQ(firstPixel(Ask(port, "localhost", "/api/picture?frame=0&token=" + token)), 6);
     EXPECT_NE(Ask(port, "127.0.0.1", "/api/settings.txt?token=" + token).body.find("\nY(offs)=100\n"),
               std::string::npos);
+
+    // A reduced picture goes through the filter at its own size; the probe
+    // and the scopes answer for the pictures by their numbers, behind the
+    // same gate as the rest.
+    const auto ask = [&](const std::string& target) { return Ask(port, "127.0.0.1", target); };
+    const HttpAnswer reduced = ask("/api/picture?frame=2&width=11&token=" + token);
+    ASSERT_EQ(reduced.status, 200) << reduced.body;
+    EXPECT_EQ(reduced.headers.at("X-Kelo-Size"), "11x6");
+    EXPECT_EQ(ask("/api/picture?width=0&token=" + token).status, 400);
+    const std::string number = ask("/api/picture?frame=2&token=" + token).headers["X-Kelo-Picture"];
+    const HttpAnswer probe = ask("/api/probe?x=0&y=0&after=" + number + "&token=" + token);
+    EXPECT_NE(probe.body.find("\"Y\":137,\"Cb\":0,\"Cr\":0,\"rgb\":[9,9,9],\"bits\":8"), std::string::npos)
+        << probe.body;
+    EXPECT_EQ(ask("/api/probe?x=0&y=0&after=" + number).status, 403);
+    EXPECT_EQ(ask("/api/probe?x=33&y=0&after=" + number + "&token=" + token).status, 400);
+    EXPECT_EQ(ask("/api/scopes?picture=" + number + "&token=" + token).headers["Content-Type"], "image/png");
+    EXPECT_EQ(ask("/api/scopes?picture=" + number).status, 403);
 
     kill(pid, SIGINT);
     int status = 0;

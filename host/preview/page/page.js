@@ -1,7 +1,9 @@
 // The settings window of the plug-in that kelo-host runs, drawn from its
 // descriptor, and the frame it makes of them. One picture request at a time:
 // while one is out, later moves only mark the picture stale, and the next
-// request carries whatever the controls say by then.
+// request carries whatever the controls say by then. While a slider is
+// dragged the pictures come at the size they are shown (at most 960 across);
+// once it stops, the full-size picture, the exact output, follows.
 "use strict";
 
 const token = new URLSearchParams(location.search).get("token") || "";
@@ -13,9 +15,23 @@ const changed = new Map();   // NAME -> VALUE not yet sent to the server
 let busy = false, stale = false;
 let firstUnshownChange = null;
 let beforeFrame = -1;
+let dragging = false;        // the last change came from a slider being dragged
+let fullOwed = false;        // the full picture is owed: a reduced one is on screen, or was passed over
+let lastDragMove = null;     // when a slider last moved
+let settleTimer = null;
+const kSettleMs = 100;       // a slider held this long after its picture has stopped
+const kReducedMaxWidth = 960;
+// The server's numbers of the pictures on screen, for the scopes and the probe.
+const shown = { after: 0, before: 0, afterSize: "" };
 
-// For the page's own measurements and for tests driving it.
-window.kelo = { latencies: [], serverTimes: [], picturesShown: 0, lastPicture: null, idle: () => !busy && !stale && changed.size === 0 };
+// For the page's own measurements and for tests driving it. latencies: a
+// change to its full-size picture; dragLatencies: a slider's move to its
+// reduced picture; fullLatencies: a slider's last move to the full picture.
+window.kelo = {
+  latencies: [], dragLatencies: [], fullLatencies: [], serverTimes: [], scopeTimes: [], pictures: [],
+  picturesShown: 0, scopesShown: 0, lastPicture: null, lastScopes: { after: null, before: null },
+  idle: () => !busy && !stale && changed.size === 0 && !fullOwed && !scopes.busy,
+};
 
 const $ = (id) => document.getElementById(id);
 
@@ -66,13 +82,15 @@ function buildControls() {
       input.step = 1;
       input.dataset.name = track.name;
     }
-    const set = (value) => {
+    const set = (value, drag = false) => {
       value = Math.min(track.max, Math.max(track.min, Math.round(Number(value) || 0)));
       slider.value = number.value = value;
       row.classList.toggle("changed", value !== track.default);
-      settingChanged(track.name, value);
+      settingChanged(track.name, value, drag);
     };
-    slider.addEventListener("input", () => set(slider.value));
+    slider.addEventListener("input", () => set(slider.value, true));
+    // Let go: the full picture at once.
+    slider.addEventListener("change", () => settled());
     number.addEventListener("change", () => set(number.value));
     label.addEventListener("dblclick", () => set(track.default));
     row.append(label, slider, number);
@@ -127,10 +145,26 @@ async function followServer(shownVersion) {
   }
 }
 
-function settingChanged(name, value) {
+function settingChanged(name, value, drag = false) {
   changed.set(name, value);
   firstUnshownChange ??= performance.now();
+  dragging = drag && reducedWidth() > 0;
+  if (drag) lastDragMove = performance.now();
+  clearTimeout(settleTimer);
   refresh();
+}
+
+// The width of the picture on screen in device pixels, when that is less
+// than the frame's: 0 otherwise.
+function reducedWidth() {
+  const width = Math.min(kReducedMaxWidth, Math.round($("after").getBoundingClientRect().width * devicePixelRatio));
+  return width > 0 && width < state.width ? width : 0;
+}
+
+function settled() {
+  clearTimeout(settleTimer);
+  dragging = false;
+  if (fullOwed && !busy) refresh();
 }
 
 async function showPicture(img, blob) {
@@ -155,7 +189,9 @@ async function refresh() {
     // The changes go with the request for the picture that shows them.
     const body = [...changed].map(([name, value]) => `${name}=${value}\n`).join("");
     changed.clear();
-    const response = await fetch(api("api/picture", { frame, view: "after" }), { method: "POST", body });
+    const width = dragging ? reducedWidth() : 0;
+    const query = width ? { frame, view: "after", width } : { frame, view: "after" };
+    const response = await fetch(api("api/picture", query), { method: "POST", body });
     if (response.status === 503) {
       stale = true;  // another tab's newer request took the slot
     } else if (!response.ok) {
@@ -164,28 +200,55 @@ async function refresh() {
       const serverTiming = Object.fromEntries((response.headers.get("Server-Timing") || "").split(",")
         .map((entry) => entry.trim().split(";dur=")).filter((pair) => pair.length === 2));
       const blob = await response.blob();
+      if (width > 0 && !dragging && !stale && changed.size === 0) {
+        // Let go while this reduced picture was made: the full picture is
+        // asked for at once, and this one is neither shown nor scoped.
+        firstUnshownChange ??= covers;
+        fullOwed = true;
+        return;
+      }
       await showPicture($("after"), blob);
       await new Promise(requestAnimationFrame);
+      const now = performance.now();
+      const reduced = width > 0;
+      const size = response.headers.get("X-Kelo-Size") || "";
       window.kelo.lastPicture = blob;
       window.kelo.picturesShown++;
-      window.kelo.serverTimes.push([Number(serverTiming.filter), Number(serverTiming.encode)]);
+      window.kelo.pictures.push(size);
+      window.kelo.serverTimes.push([Number(serverTiming.filter), Number(serverTiming.encode), size]);
+      if (!reduced && fullOwed && lastDragMove !== null) window.kelo.fullLatencies.push(now - lastDragMove);
+      fullOwed = reduced;
+      shown.after = Number(response.headers.get("X-Kelo-Picture"));
+      shown.afterSize = size;
+      const drawn = size.replace("x", " × ") + (reduced ? " (while dragging)" : "");
       if (covers !== null) {
-        const ms = performance.now() - covers;
-        window.kelo.latencies.push(ms);
-        showStatus(`${state.width} × ${state.height} · frame ${frame} · ${Math.round(ms)} ms ` +
+        const ms = now - covers;
+        (reduced ? window.kelo.dragLatencies : window.kelo.latencies).push(ms);
+        showStatus(`${drawn} · frame ${frame} · ${Math.round(ms)} ms ` +
                    `(FilterProc ${Math.round(serverTiming.filter)}, PNG ${Math.round(serverTiming.encode)})`);
       } else {
-        showStatus(`${state.width} × ${state.height} · frame ${frame}`);
+        showStatus(`${drawn} · frame ${frame}`);
       }
+      scopes.want("after", shown.after);
+      probe.refresh();
       const shownVersion = Number(response.headers.get("X-Kelo-Version"));
       if (shownVersion !== state.version) await followServer(shownVersion);
-      if (beforeFrame !== frame && currentView() !== "after") await refreshBefore();
+      // The probe reads the picture before the filter too, whatever the view.
+      if (beforeFrame !== frame) await refreshBefore();
     }
   } catch (error) {
     showStatus(error.message, true);
   } finally {
     busy = false;
-    if (stale || changed.size) refresh();
+    if (stale || changed.size) {
+      refresh();
+    } else if (fullOwed && !dragging) {
+      refresh();
+    } else if (fullOwed) {
+      // The full picture follows once the slider is let go, or has not
+      // moved since the last picture for a moment.
+      settleTimer = setTimeout(() => { dragging = false; refresh(); }, kSettleMs);
+    }
   }
 }
 
@@ -194,8 +257,136 @@ async function refreshBefore() {
   if (response.ok) {
     await showPicture($("before"), await response.blob());
     beforeFrame = frame;
+    shown.before = Number(response.headers.get("X-Kelo-Picture"));
+    scopes.want("before", shown.before);
+    probe.refresh();
   }
 }
+
+// The scopes of the pictures shown, one row of four panels for each, from
+// the server's YC frames. At most one request out; a row asked for again
+// meanwhile is fetched once, for its newest picture.
+const scopes = {
+  busy: false,
+  wanted: new Map(),   // row -> picture number
+  images: new Map(),   // row -> { bitmap, panels }
+  want(row, picture) {
+    if (!picture) return;
+    this.wanted.set(row, picture);
+    if (!this.busy) this.next();
+  },
+  async next() {
+    const [row, picture] = this.wanted.entries().next().value || [];
+    if (!row) return;
+    this.wanted.delete(row);
+    this.busy = true;
+    try {
+      const started = performance.now();
+      const response = await fetch(api("api/scopes", { picture, view: row }));
+      if (response.ok) {
+        const blob = await response.blob();
+        const panels = (response.headers.get("X-Kelo-Scope-Panels") || "").split(",")
+          .map((entry) => entry.trim().split(" ").map(Number));
+        const timing = Object.fromEntries((response.headers.get("Server-Timing") || "").split(",")
+          .map((entry) => entry.trim().split(";dur=")).filter((pair) => pair.length === 2));
+        this.images.set(row, { bitmap: await createImageBitmap(blob), panels });
+        this.draw(row);
+        window.kelo.lastScopes[row] = blob;
+        window.kelo.scopesShown++;
+        window.kelo.scopeTimes.push([Number(timing.count), Number(timing.draw), Number(timing.encode),
+                                     performance.now() - started, response.headers.get("X-Kelo-Size")]);
+      }
+    } catch (error) {
+      showStatus(error.message, true);
+    } finally {
+      this.busy = false;
+      if (this.wanted.size) this.next();
+    }
+  },
+  // Each panel on its own canvas, at the size the row is shown.
+  draw(row) {
+    const image = this.images.get(row);
+    const container = $("scopes-" + row);
+    if (!image || container.hidden) return;
+    if (container.children.length !== image.panels.length) {
+      container.replaceChildren(...image.panels.map(() => document.createElement("canvas")));
+      container.style.gridTemplateColumns = image.panels.map(([, width]) => width + "fr").join(" ");
+    }
+    image.panels.forEach(([x, width], i) => {
+      const canvas = container.children[i];
+      const cssWidth = canvas.getBoundingClientRect().width || width;
+      canvas.width = Math.max(1, Math.round(cssWidth * devicePixelRatio));
+      canvas.height = Math.max(1, Math.round(canvas.width * image.bitmap.height / width));
+      const context = canvas.getContext("2d");
+      context.imageSmoothingQuality = "high";
+      context.drawImage(image.bitmap, x, 0, width, image.bitmap.height, 0, 0, canvas.width, canvas.height);
+    });
+    layoutScopes();
+  },
+  showRows() {
+    const view = currentView();
+    $("scopes-before").hidden = view === "after";
+    $("scopes-after").hidden = view === "before";
+    this.draw("before");
+    this.draw("after");
+    layoutScopes();
+  },
+};
+
+// The picture keeps what room the scopes leave.
+function layoutScopes() {
+  document.documentElement.style.setProperty("--scopes-height", $("scopes").getBoundingClientRect().height + "px");
+}
+
+// The values of one pixel before and after, from the server's frames: the
+// pointer's while it moves over the picture, or the one clicked.
+const probe = {
+  at: null, held: false, busy: false, again: false,
+  point(event) {
+    const box = $("after").getBoundingClientRect();
+    if (!state || box.width === 0) return;
+    const x = Math.floor((event.clientX - box.left) / box.width * state.width);
+    const y = Math.floor((event.clientY - box.top) / box.height * state.height);
+    if (x < 0 || y < 0 || x >= state.width || y >= state.height) return;
+    this.at = { x, y };
+    this.refresh();
+  },
+  async refresh() {
+    if (!this.at || !shown.after) return;
+    if (this.busy) {
+      this.again = true;
+      return;
+    }
+    this.busy = true;
+    try {
+      const query = { x: this.at.x, y: this.at.y, after: shown.after };
+      if (shown.before) query.before = shown.before;
+      const response = await fetch(api("api/probe", query));
+      if (response.ok) this.show(await response.json());
+      else $("probe").textContent = (await response.text()).trim();
+    } catch (error) {
+      $("probe").textContent = error.message;
+    } finally {
+      this.busy = false;
+      if (this.again) {
+        this.again = false;
+        this.refresh();
+      }
+    }
+  },
+  show(values) {
+    const side = (name, v) => {
+      if (!v) return "";
+      const size = v.width !== state.width ? ` <span>(of ${v.width} × ${v.height})</span>` : "";
+      return ` · ${name}: Y <b>${v.Y}</b> Cb <b>${v.Cb}</b> Cr <b>${v.Cr}</b>` +
+             ` R′G′B′ <b>${v.rgb.join(" ")}</b> <span>(${v.bits}-bit)</span>${size}`;
+    };
+    const text = `x <b>${values.x}</b> y <b>${values.y}</b>` + side("before", values.before) + side("after", values.after);
+    $("probe").innerHTML = text;
+    $("probe").classList.toggle("held", this.held);
+    window.kelo.lastProbe = values;
+  },
+};
 
 const currentView = () => document.querySelector("input[name=view]:checked").value;
 
@@ -211,6 +402,7 @@ function wireViewer() {
   for (const radio of document.querySelectorAll("input[name=view]")) {
     radio.addEventListener("change", async () => {
       $("pictures").className = "view-" + currentView();
+      scopes.showRows();
       if (currentView() !== "after" && beforeFrame !== frame) await refreshBefore();
     });
   }
@@ -223,15 +415,35 @@ function wireViewer() {
     const share = Math.min(1, Math.max(0, (event.clientX - box.left) / box.width));
     pictures.style.setProperty("--split", (share * 100).toFixed(2) + "%");
   };
-  let dragging = false;
+  let splitting = false;
   pictures.addEventListener("pointerdown", (event) => {
     if (currentView() !== "split") return;
-    dragging = true;
+    splitting = true;
     pictures.setPointerCapture(event.pointerId);
     split(event);
   });
-  pictures.addEventListener("pointermove", (event) => dragging && split(event));
-  pictures.addEventListener("pointerup", () => { dragging = false; });
+  pictures.addEventListener("pointermove", (event) => {
+    if (splitting) split(event);
+    else if (!probe.held) probe.point(event);
+  });
+  pictures.addEventListener("pointerup", () => { splitting = false; });
+  pictures.addEventListener("click", (event) => {
+    if (currentView() === "split") return;
+    probe.held = !probe.held;
+    probe.point(event);
+  });
+  $("show-scopes").addEventListener("change", () => {
+    $("scopes").classList.toggle("off", !$("show-scopes").checked);
+    scopes.showRows();
+  });
+  // Redrawn at the width they are given; their height follows from it.
+  let scopesWidth = 0;
+  new ResizeObserver(([entry]) => {
+    if (Math.round(entry.contentRect.width) === scopesWidth) return;
+    scopesWidth = Math.round(entry.contentRect.width);
+    scopes.draw("before");
+    scopes.draw("after");
+  }).observe($("scopes"));
   $("frame-range").addEventListener("input", () => setFrame($("frame-range").value));
   $("frame-number").addEventListener("change", () => setFrame($("frame-number").value));
   $("copy-command").addEventListener("click", async () => {
@@ -274,6 +486,9 @@ async function start() {
     return;
   }
   buildControls();
+  // The reduced pictures of a drag are shown in the full picture's place.
+  $("after").width = state.width;
+  $("after").height = state.height;
   showSettings();
   wireViewer();
   refresh();

@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """kelo-host --preview driven in headless Chromium: the page shows the plug-in's
 settings window, and the picture it shows is the one kelo-host writes for the
-same settings. Prints the slider-to-picture latency; it is not a pass mark.
+same settings; the scopes follow the picture, the probe reads the server's
+frames, and a dragged slider gets a reduced picture, then the full one.
+Prints the latencies and the scopes' cost; they are not pass marks.
 
 usage: preview_browser_test.py KELO_HOST OUTPUT_DIR
 Exits 77 (skipped) where Chromium, its driver or selenium is missing.
 """
 import base64
+import json
 import os
 import select
 import shutil
@@ -156,15 +159,64 @@ def kelo_host_pixels(host, folder, settings):
         return png_pixels(file.read())
 
 
+def type_number(driver, name, value):
+    """A value typed into a track bar's number field: one change, one
+    full-size picture."""
+    change(driver, f"""const n = document.querySelector('input[type=number][data-name="{name}"]');
+                       n.value = {value}; n.dispatchEvent(new Event('change'));""")
+
+
 def latency(driver, moves=12):
-    """Medians of the milliseconds from a slider move to its picture on
-    screen, and of the FilterProc and PNG times within them."""
+    """Medians of the milliseconds from a typed change to its full-size
+    picture on screen, and of the FilterProc and PNG times within them."""
     driver.execute_script("window.kelo.latencies = []; window.kelo.serverTimes = []")
     for i in range(moves):
-        move_slider(driver, "G(gain)", 10 + 7 * i)
+        type_number(driver, "G(gain)", 10 + 7 * i)
     server = driver.execute_script("return window.kelo.serverTimes")
     return (statistics.median(driver.execute_script("return window.kelo.latencies")),
             statistics.median(t[0] for t in server), statistics.median(t[1] for t in server))
+
+
+def drag(driver, gestures=12, moves=3):
+    """Drags G(gain): each gesture moves it `moves` times, each move as soon
+    as the last one's picture is on screen, and lets go at once after the
+    last. Returns the page's records (the pictures' sizes in order)."""
+    driver.execute_script("""Object.assign(window.kelo, { dragLatencies: [], fullLatencies: [],
+                                                          serverTimes: [], pictures: [] })""")
+    value = 0
+    for gesture in range(gestures):
+        for move in range(moves):
+            value = (value + 9) % 200
+            shown = driver.execute_script("return window.kelo.dragLatencies.length")
+            driver.execute_script(f"""const s = document.querySelector('input[type=range][data-name="G(gain)"]');
+                                      s.value = {value}; s.dispatchEvent(new Event('input'));""")
+            if move < moves - 1:
+                wait_for(driver, f"return window.kelo.dragLatencies.length > {shown}", "a reduced picture")
+        driver.execute_script("""document.querySelector('input[type=range][data-name="G(gain)"]')
+                                 .dispatchEvent(new Event('change'));""")
+        wait_for(driver, f"return window.kelo.idle() && window.kelo.fullLatencies.length > {gesture}",
+                 "the full picture after a drag")
+    return driver.execute_script("return window.kelo")
+
+
+def scopes_bytes(driver, row="after"):
+    return driver.execute_async_script(f"""
+        const done = arguments[arguments.length - 1];
+        const reader = new FileReader();
+        reader.onload = () => done(reader.result);
+        reader.readAsDataURL(window.kelo.lastScopes.{row});""")
+
+
+def probe(driver, x, y, width, height):
+    """Points at frame pixel (x, y) and returns the numbers the page shows."""
+    driver.execute_script("window.kelo.lastProbe = null")
+    driver.execute_script(f"""const box = document.getElementById('after').getBoundingClientRect();
+        document.getElementById('pictures').dispatchEvent(new PointerEvent('pointermove', {{ bubbles: true,
+            clientX: box.left + ({x} + 0.5) / {width} * box.width,
+            clientY: box.top + ({y} + 0.5) / {height} * box.height }}));""")
+    wait_for(driver, f"return window.kelo.lastProbe && window.kelo.lastProbe.x === {x} && "
+                     f"window.kelo.lastProbe.y === {y}", "the probe's numbers", 20)
+    return driver.execute_script("return window.kelo.lastProbe"), driver.find_element("id", "probe").text
 
 
 def main():
@@ -230,9 +282,58 @@ def main():
         change(driver, "document.querySelector('input[type=checkbox][data-name=\"F16\"]').click()")
         at1080 = latency(driver)
 
+        # The tools of issue 18, timed for the CI budget.
+        tools_start = time.time()
+        # The scopes follow the picture: Y(gain) changes them.
+        wait_for(driver, "return window.kelo.idle() && window.kelo.lastScopes.after", "the first scopes")
+        scopes_before = scopes_bytes(driver)
+        move_slider(driver, "Y(gain)", 96)
+        wait_for(driver, "return window.kelo.idle()", "the scopes of Y(gain)=96")
+        assert scopes_bytes(driver) != scopes_before, "the scopes did not change with Y(gain)"
+        print("scopes: change with Y(gain)")
+
+        # The probe: the chart's mid-grey patch, before and after, against
+        # kelo-host's own output for the same pixel.
+        x, y = 960, 1000
+        values, text = probe(driver, x, y, 1920, 1080)
+        assert (values["before"]["Y"], values["before"]["Cb"], values["before"]["Cr"]) == (2048, 0, 0), values
+        assert values["after"]["width"] == 1920 and values["after"]["bits"] == 8, values
+        with urllib.request.urlopen(preview.base + "api/state?token=" + preview.token, timeout=30) as response:
+            state = json.load(response)
+        settings = [f"{t['name']}={v}" for t, v in zip(state["tracks"], state["track"]) if v != t["default"]]
+        _, _, pixels = kelo_host_pixels(host, folder, settings)
+        expected = list(pixels[(y * 1920 + x) * 3:(y * 1920 + x) * 3 + 3])
+        assert values["after"]["rgb"] == expected, f"probe {values['after']} != kelo-host's {expected}"
+        assert f"Y {values['after']['Y']}" in text and " ".join(map(str, expected)) in text, text
+        print(f"probe: ({x}, {y}) after Y {values['after']['Y']} R'G'B' {expected}, as kelo-host writes it")
+
+        # A drag: reduced pictures while the slider moves, then the full one.
+        record = drag(driver)
+        sizes = record["pictures"]
+        assert "1920x1080" in sizes and sizes[0] != "1920x1080", sizes
+        reduced = sizes[0]
+        assert int(reduced.split("x")[0]) <= 960, sizes
+        # Each gesture ends with the full picture (a slow moment mid-gesture may
+        # have let one in earlier).
+        assert sizes[-1] == "1920x1080" and sizes.count("1920x1080") >= 12, sizes
+        # FilterProc's time by size, and on the first frame after a size change
+        # (the plug-in rebuilds its frame resources) or at a size it already had.
+        times = {}
+        previous = None
+        for filter_ms, _, size in record["serverTimes"]:
+            times.setdefault((size, size != previous), []).append(filter_ms)
+            previous = size
+        scope_times = [t for t in driver.execute_script("return window.kelo.scopeTimes") if t[4] == "1920x1080"]
+        drag_ms = statistics.median(record["dragLatencies"])
+        full_ms = statistics.median(record["fullLatencies"])
+        tools_s = time.time() - tools_start
+
         driver.execute_script("document.querySelector('input[name=view][value=split]').click()")
         wait_for(driver, "return document.getElementById('before').complete && "
-                         "document.getElementById('before').naturalWidth > 0", "the before picture")
+                         "document.getElementById('before').naturalWidth > 0 && window.kelo.idle() && "
+                         "window.kelo.lastScopes.before", "the before picture and its scopes")
+        probe(driver, 1500, 1000, 1920, 1080)
+
         screenshot = os.path.join(output_dir, "kelo-preview.png")
         driver.save_screenshot(screenshot)
         print("screenshot: " + screenshot)
@@ -253,8 +354,20 @@ def main():
         assert shown_pixels(driver) != first_frame, "the frame slider did not change the picture"
         at720 = latency(driver)
         for size, (total, filter_ms, encode_ms) in (("1920x1080", at1080), ("1280x720", at720)):
-            print(f"{size}: slider to picture on screen {total:.0f} ms (median of 12 moves; "
+            print(f"{size}: a typed change to its full picture on screen {total:.0f} ms (median of 12; "
                   f"FilterProc {filter_ms:.0f} ms, PNG {encode_ms:.0f} ms)")
+        print(f"1920x1080 drag: slider move to the {reduced} picture {drag_ms:.0f} ms "
+              f"(median of {len(record['dragLatencies'])} moves), last move to the full picture {full_ms:.0f} ms "
+              f"(median of {len(record['fullLatencies'])}); {drag_ms / at1080[0]:.2f} of the full-size latency")
+        median = lambda key: statistics.median(times[key]) if key in times else float("nan")
+        print(f"FilterProc: {reduced} {median((reduced, False)):.1f} ms, "
+              f"{median((reduced, True)):.1f} ms on a size change; 1920x1080 {at1080[1]:.1f} ms, "
+              f"{median(('1920x1080', True)):.1f} ms on a size change")
+        count, draw, encode, total = (statistics.median(t[i] for t in scope_times) for i in range(4))
+        print(f"scopes of 1920x1080: counted {count:.1f} ms, drawn {draw:.1f} ms, PNG {encode:.1f} ms "
+              f"({(count + draw + encode) / at1080[1]:.2f} of FilterProc's {at1080[1]:.1f} ms); "
+              f"{total:.0f} ms to the page (median of {len(scope_times)})")
+        print(f"the scopes, probe and drag checks took {tools_s:.1f} s; load {os.getloadavg()[0]:.1f}")
     finally:
         if driver:
             driver.quit()
