@@ -114,19 +114,16 @@ void CheckWrite(const FilePlan& plan, const PlannedWrite& write) {
     }
 }
 
+// A picture beside the frames: a PNG by its name.
+void CheckPngName(const std::string& name, const char* whose) {
+    if (name.empty()) return;
+    RequirePng(name);
+    if (KindByExtension(name) != FileKind::kPng) throw FileNameError(name + ": " + whose + " name must end in .png");
+}
+
 void CheckNames(const FileRequest& request) {
-    if (!request.compare.empty()) {
-        RequirePng(request.compare);
-        if (KindByExtension(request.compare) != FileKind::kPng) {
-            throw FileNameError(request.compare + ": the comparison's name must end in .png");
-        }
-    }
-    if (!request.scopes.empty()) {
-        RequirePng(request.scopes);
-        if (KindByExtension(request.scopes) != FileKind::kPng) {
-            throw FileNameError(request.scopes + ": the scopes' name must end in .png");
-        }
-    }
+    CheckPngName(request.compare, "the comparison's");
+    CheckPngName(request.scopes, "the scopes'");
     if (!request.output.empty() && request.output != "-" && !KindByExtension(request.output)) {
         throw FileNameError(request.output + ": the output's name must end in .png or .y4m");
     }
