@@ -926,9 +926,11 @@ TEST_F(KeloHost, JobsStopLikeOnePluginAndLeaveNoProcessBehind) {
         EXPECT_EQ(exits(), c.exits) << c.message;
         EXPECT_EQ(survivors(), 0) << c.message;
         EXPECT_FALSE(fs::exists(Path("out.y4m"))) << c.message;
-        const std::vector<Picture> frames = ReadClip("out.y4m.partial");
         // The frames in hand when Ctrl-C came are finished and kept as far as
-        // they run in order; how far that is depends on the jobs' pace.
+        // they run in order; how far that is depends on the jobs' pace, and
+        // a slow first job may leave none.
+        if (c.status == 128 + SIGINT && !fs::exists(Path("out.y4m.partial"))) continue;
+        const std::vector<Picture> frames = ReadClip("out.y4m.partial");
         if (c.status != 128 + SIGINT) {
             EXPECT_EQ(frames.size(), 5u) << c.message;
         } else {
